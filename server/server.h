@@ -1,0 +1,54 @@
+// Program-wide state of Quorrel and the helpers every part of the server shares.
+#pragma once
+
+#include <winsock.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include "resource.h"
+
+// WinSock reports the events of a registered socket to the main window with this message.
+#define WM_SOCKETEVENT (WM_USER + 1)
+
+constexpr int ADMIN_PASSWORD_SIZE = 11;
+
+struct ServerState {
+    HINSTANCE instance;
+    HWND main;
+    HWND start_button, stop_button, pause_button;
+    HWND user_list;
+    LVITEMA item;                 // shared by every row and cell written into the user list
+    SOCKET listener;              // INVALID_SOCKET when empty
+    SOCKET client;                // the current client connection, INVALID_SOCKET when none
+    // The administrator password in force: up to 11 bytes from Admin.psw, plus a terminator of our
+    // own so that an 11-byte password without a zero byte is still a bounded string.
+    char admin_password[ADMIN_PASSWORD_SIZE + 1];
+};
+extern ServerState g_server;
+
+// Every beep of the server goes through SoundBeep, which keeps a short log for the tests.
+struct BeepLog {
+    int count;
+    UINT types[64];
+};
+extern BeepLog g_beeps;
+void SoundBeep(UINT type);
+
+// The server's file-trouble box: a default beep, then a warning box owned by the main window,
+// caption "Ошибка.".
+void FileWarning(const char* text);
+// The WinSock-trouble box: no owner, caption "Socket Error!", error icon, no beep.
+void SocketError(const char* text);
+
+// Enables or greys a command's menu item (by command).
+void EnableCommand(int id, bool enabled);
+// Enables or disables a button and greys or enables its menu item alike.
+void EnableButton(HWND button, bool enabled);
+
+// Window class, main window and its procedure.
+bool RegisterServerClass(HINSTANCE instance);
+HWND CreateServerWindow(HINSTANCE instance);
+LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+// Puts every part of the server back to its start-up state (sockets are forgotten, not closed).
+void ResetServerState();

@@ -1,0 +1,118 @@
+// Helpers for the in-process window tests: answering dialogs and message boxes, reading controls,
+// a private working folder per test, and bounded message pumping.
+#pragma once
+
+#include <winsock.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <functional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+// A message box as it was shown.
+struct Box {
+    std::string caption;
+    std::string text;
+    UINT icon;          // MB_ICONERROR, MB_ICONWARNING, MB_ICONINFORMATION, MB_ICONQUESTION or 0
+    HWND owner;         // null for a box without owner
+    int beeps;          // the program's beep count when the box came up
+};
+
+// While it lives, answers every dialog and message box that this thread opens, through a WH_CBT
+// hook that acts once per window on its first activation.
+//  - A message box is recorded in `boxes` and answered with the button queued by AnswerBox (IDOK
+//    when nothing is queued); then `on_box` runs, if set, with the box and the box's owner.
+//  - A dialog runs the next action queued by OnDialog: the action fills the fields and returns
+//    the id of the button to press (0: press nothing, the action did it).  A dialog with no action
+//    queued is recorded in `unexpected` and cancelled.
+//  - A watchdog (a thread timer, which also fires inside modal loops) ends every dialog still
+//    open after `watchdog_ms` and sets `timed_out`, so a forgotten box never hangs a test.
+class Modals {
+public:
+    explicit Modals(std::function<int()> beep_count = nullptr, DWORD watchdog_ms = 15000);
+    ~Modals();
+    Modals(const Modals&) = delete;
+    Modals& operator=(const Modals&) = delete;
+
+    void OnDialog(std::function<int(HWND)> action) { actions_.push_back(std::move(action)); }
+    void AnswerBox(int button) { answers_.push_back(button); }
+    int PendingActions() const { return static_cast<int>(actions_.size()); }
+
+    std::vector<Box> boxes;
+    std::vector<std::string> dialogs;      // captions of the dialogs acted on, in order
+    std::vector<std::string> unexpected;   // captions of dialogs nobody expected
+    std::function<void(const Box&, HWND owner)> on_box;
+    bool timed_out = false;
+
+private:
+    static LRESULT CALLBACK CbtProc(int code, WPARAM wp, LPARAM lp);
+    static void CALLBACK Watchdog(HWND, UINT, UINT_PTR, DWORD);
+    void Handle(HWND h);
+
+    HHOOK hook_ = nullptr;
+    UINT_PTR timer_ = 0;
+    std::function<int()> beep_count_;
+    std::vector<std::function<int(HWND)>> actions_;
+    std::vector<int> answers_;
+    std::set<HWND> done_;
+    static Modals* current_;
+};
+
+// Presses a dialog's button the way a click does (posted, so a modal loop runs it).
+void PressButton(HWND dlg, int id);
+
+// The icon of a message box, as its MB_ICON* style.
+UINT BoxIcon(HWND box);
+bool IsMessageBox(HWND h);
+
+std::string Text(HWND h);
+std::string ItemText(HWND dlg, int id);
+std::string ClassName(HWND h);
+
+int ListCount(HWND list);
+// Reads a cell into a buffer filled with 0xcc first, so a cell never written shows.
+std::string ListCell(HWND list, int row, int col);
+int ListSelected(HWND list);
+void SelectRow(HWND list, int row);
+int ListColumnCount(HWND list);
+std::string ListColumnCaption(HWND list, int col);
+int ListColumnWidth(HWND list, int col);
+int ListColumnFormat(HWND list, int col);
+
+// True when a menu item of the window's menu can be chosen (neither greyed nor disabled).
+bool MenuEnabled(HWND window, int id);
+
+// Dispatches messages for about `ms` milliseconds.
+void Pump(DWORD ms);
+// Dispatches messages until done() or `ms` milliseconds; returns done().
+bool PumpUntil(const std::function<bool()>& done, DWORD ms);
+
+// A fresh empty folder that is the current directory while the object lives; removed with all
+// its content afterwards.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+
+private:
+    std::string path_;
+    char previous_[MAX_PATH];
+};
+
+bool WriteBytes(const std::string& path, const std::string& bytes);
+std::string ReadBytes(const std::string& path);   // "" when missing
+bool FileExists(const std::string& path);
+bool DirExists(const std::string& path);
+void RemoveTree(const std::string& path);
+
+// Hex dump of bytes, for readable failure messages.
+std::string Hex(const std::string& bytes);
+
+}  // namespace harness
