@@ -5,5 +5,6 @@
 
 LRESULT OnSocketEvent(HWND, WPARAM, LPARAM) { return 0; }
 bool FindUser() { return false; }
+void OnUserDeleted(int) {}
 
 void ResetEngine() {}

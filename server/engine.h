@@ -6,4 +6,8 @@
 LRESULT OnSocketEvent(HWND hwnd, WPARAM wp, LPARAM lp);
 bool FindUser();
 
+// The user registry removed record `index` from the user table: the engine drops a connection
+// of that user and keeps a later user's connection on the same user.
+void OnUserDeleted(int index);
+
 void ResetEngine();

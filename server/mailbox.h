@@ -1,22 +1,40 @@
-// The mailbox store: one folder per user with one *.msg file per letter.
+// The mailbox store: one folder per user, named after the user, with one *.msg file per letter.
 #pragma once
+
+#include <windows.h>
 
 #include <cstdint>
 
 constexpr int MAX_LETTERS = 15;
-constexpr int LETTER_PATH_SIZE = 260;     // room for a 19-character name, a backslash and a file name
 constexpr int LETTER_TEXT_SIZE = 1000;
 
 struct LetterRecord {
     std::int32_t is_read;
     std::int32_t is_deleted;
-    char path[LETTER_PATH_SIZE];
-    char text[LETTER_TEXT_SIZE];
+    char path[MAX_PATH];          // the user's name, a backslash, the file name
+    char text[LETTER_TEXT_SIZE];  // the file's content (status byte first), then a NUL
+    std::uint32_t size;           // bytes of text that RETR sends and LIST reports (at most 994)
 };
 
+// The letters of the last load.  Records 0 to count - 1 are the letters served; letter n of the
+// conversation is record n - 1.
+struct LetterTable {
+    LetterRecord letters[MAX_LETTERS];
+    int count;
+};
+extern LetterTable g_letters;
+
+// Letter files in the user's mailbox (0 when there is none or the folder is missing).
 int CountLetters(int user);
+// Their total size in bytes.
 std::uint64_t MailboxSize(int user);
+// What a load would serve now: the number of letters and their sizes added up, as LIST and RETR
+// would report them.
+void MeasureMailbox(int user, int* count, std::uint64_t* size);
+// Fills the letter table from the user's mailbox.
 void LoadLetters(int user);
+// Writes the conversation's marks back: deletes the letters marked deleted and writes every other
+// loaded letter's status byte.
 void CommitMailbox(int user);
 
 void ResetMailbox();

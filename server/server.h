@@ -18,6 +18,7 @@ struct ServerState {
     HWND start_button, stop_button, pause_button;
     HWND user_list;
     LVITEMA item;                 // shared by every row and cell written into the user list
+    unsigned short port;          // the listening port: POP3_PORT (the in-process tests use another)
     SOCKET listener;              // INVALID_SOCKET when empty
     SOCKET client;                // the current client connection, INVALID_SOCKET when none
     // The administrator password in force: up to 11 bytes from Admin.psw, plus a terminator of our

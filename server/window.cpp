@@ -6,6 +6,7 @@
 #include "mailbox.h"
 #include "password.h"
 #include "users.h"
+#include "wire.h"
 
 ServerState g_server;
 
@@ -149,6 +150,7 @@ void ResetServerState() {
     HINSTANCE instance = g_server.instance;
     g_server = ServerState{};
     g_server.instance = instance;
+    g_server.port = wire::POP3_PORT;
     g_server.listener = INVALID_SOCKET;
     g_server.client = INVALID_SOCKET;
     g_beeps = BeepLog{};
