@@ -42,6 +42,12 @@ fi
       wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 9>&-
       wineserver -w
   fi
+  # Marlett draws the caption buttons, Tahoma and MS Sans Serif the dialogs: without them Wine
+  # shows letters in place of the buttons.  Fonts load at process start, so copy them first.
+  fonts="$WINEPREFIX/drive_c/windows/Fonts"
+  if [ -d /usr/share/wine/fonts ] && [ ! -f "$fonts/marlett.ttf" ]; then
+      mkdir -p "$fonts" && cp /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
+  fi
   # Persistent wineserver (rc 2 = one is already running).  When a new one starts, boot the
   # prefix's background processes (services.exe, explorer.exe /desktop, ...) right away with
   # stdio on /dev/null: otherwise the first test process starts them, they inherit its stdout/
