@@ -307,3 +307,13 @@ TEST_F(ServerTest, ExitAndCloseBoxBothShutDownWithCodeZero) {
         g_server.instance = GetModuleHandleA(nullptr);
     }
 }
+
+TEST_F(ServerTest, PasswordFileThatIsAFolderGivesAWarning) {
+    ASSERT_TRUE(CreateDirectoryA("Admin.psw", nullptr));
+    OpenWindow();
+    ASSERT_EQ(1u, modals->boxes.size());
+    EXPECT_EQ("Файл пароля поврежден или не существует!", modals->boxes[0].text);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), modals->boxes[0].icon);
+    EXPECT_STREQ("", g_server.admin_password);
+    EXPECT_TRUE(harness::DirExists("Admin.psw"));
+}
