@@ -1,0 +1,101 @@
+// Program-wide state of Vindle and the helpers every part of the client shares.
+#pragma once
+
+#include <winsock.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include "resource.h"
+#include "wire.h"
+
+// WinSock reports the events of the connection to the main window with this message.
+#define WM_SOCKETEVENT (WM_USER + 1)
+
+// The conversation state.  From StatSent on it names the last command sent.
+enum ClientState {
+    NotConnected = 0,
+    Connected = 1,
+    UserSent = 2,
+    PassSent = 3,
+    StatSent = 4,
+    ListSent = 5,
+    RetrSent = 6,
+    DeleSent = 7,
+    QuitSent = 8,
+};
+
+constexpr int SERVER_ADDR_SIZE = 16;    // 15 characters and the NUL
+constexpr int USER_NAME_SIZE = 20;      // 19 characters and the NUL
+constexpr int PASSWORD_SIZE = 10;       // 9 characters and the NUL
+constexpr int LETTER_TEXT_SIZE = 1000;
+
+// The server answers in order, so the commands sent and not yet answered wait here, each with the
+// letter-list row it was about; every reply is read as the answer to the oldest of them.
+constexpr int MAX_PENDING = 16;
+struct PendingCommand {
+    int state;      // the ClientState that names the command (Connected: the greeting)
+    int row;        // the read or delete row of RETR and DELE, else -1
+};
+
+struct ClientGlobals {
+    HINSTANCE instance;
+    HWND main;
+    HWND letter_text, status_line, letter_list;
+    HWND connect_button, disconnect_button, statistics_button, list_button, read_button,
+        delete_button, quit_button;
+    LVITEMA item;                  // shared by every row and cell written into the letter list
+    unsigned short port;           // POP3_PORT; the in-process tests use another
+    SOCKET socket;                 // the connection, INVALID_SOCKET when there is none
+    int state;                     // a ClientState
+
+    char server_addr[SERVER_ADDR_SIZE];
+    char user_name[USER_NAME_SIZE];
+    char password[PASSWORD_SIZE];
+    int read_row, delete_row;
+
+    PendingCommand pending[MAX_PENDING];
+    int pending_first, pending_count;
+    wire::Collector reply;         // the reply being put together
+    char letter_text_buffer[LETTER_TEXT_SIZE];
+};
+extern ClientGlobals g_client;
+
+// Every beep of the client goes through SoundBeep, which keeps a short log for the tests.
+struct BeepLog {
+    int count;
+    UINT types[64];
+};
+extern BeepLog g_beeps;
+void SoundBeep(UINT type);
+
+// The WinSock-trouble box: no owner, caption "Socket Error!", error icon, no beep.
+void SocketError(const char* text);
+// A refused command: a default beep, then a box with no owner, caption "Connect Error!", error icon.
+void ConnectError(const char* text);
+// The mailbox statistics: no owner, caption "Статистика.", information icon.
+void StatisticsBox(const char* text);
+
+// Enabling of the controls: the connection is down, up without greeting, greeted, logged in.
+enum ControlSet { ControlsIdle, ControlsConnected, ControlsGreeted, ControlsLoggedIn };
+void SetControls(ControlSet set);
+
+// Window class, main window and its procedure.
+bool RegisterClientClass(HINSTANCE instance);
+HWND CreateClientWindow(HINSTANCE instance);
+LRESULT CALLBACK ClientWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
+
+// Puts the client back to its start-up state (the socket is forgotten, not closed).
+void ResetClientState();
+
+// commands.cpp
+void OnClientCommand(HWND hwnd, int id);
+// Sends a command frame and queues the command for its reply; false when it did not go out.
+bool SendCommand(int state, int row, wire::Command cmd, const char* arg);
+// Empties the letter list, resets the controls and closes the connection: Disconnect, and the
+// end of the conversation after a positive QUIT reply.
+void CloseConversation();
+// Forgets every command still waiting for its reply.
+void ClearPending();
+
+// replies.cpp
+LRESULT OnSocketEvent(HWND hwnd, WPARAM wp, LPARAM lp);

@@ -1,0 +1,134 @@
+// The seven buttons: the connect dialog, connect, disconnect and the five mailbox commands.
+#include "client.h"
+
+namespace {
+
+INT_PTR CALLBACK ConnectDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
+    if (msg != WM_COMMAND) return FALSE;
+    switch (LOWORD(wp)) {
+    case IDOK:
+        GetDlgItemTextA(dlg, IDC_SERVERADDR, g_client.server_addr, SERVER_ADDR_SIZE);
+        GetDlgItemTextA(dlg, IDC_USERNAME, g_client.user_name, USER_NAME_SIZE);
+        GetDlgItemTextA(dlg, IDC_PASSWORD, g_client.password, PASSWORD_SIZE);
+        EndDialog(dlg, wp);
+        return TRUE;
+    case IDCANCEL:
+        EndDialog(dlg, wp);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+// Closes a socket that never became the connection.
+void DropSocket(SOCKET s, const char* text) {
+    SocketError(text);
+    closesocket(s);
+}
+
+void OnConnect(HWND hwnd) {
+    if (DialogBoxParamA(g_client.instance, MAKEINTRESOURCEA(IDD_CONNECT), hwnd, ConnectDialogProc, 0) == IDCANCEL)
+        return;
+    SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (s == INVALID_SOCKET) {
+        SocketError("Socket don't created.");
+        return;
+    }
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(g_client.port);
+    addr.sin_addr.s_addr = inet_addr(g_client.server_addr);
+    if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR) {
+        DropSocket(s, "Socket don't connect.");
+        return;
+    }
+    if (WSAAsyncSelect(s, hwnd, WM_SOCKETEVENT, FD_READ | FD_CONNECT | FD_CLOSE) == SOCKET_ERROR) {
+        DropSocket(s, "WSAAsyncSelect don't work.");
+        return;
+    }
+    g_client.socket = s;
+    g_client.state = Connected;
+    ClearPending();
+    // The first reply to come is the server's greeting.
+    g_client.pending[0] = PendingCommand{Connected, -1};
+    g_client.pending_count = 1;
+    EnableWindow(g_client.connect_button, FALSE);
+    EnableWindow(g_client.disconnect_button, TRUE);
+}
+
+// The index of the selected letter row (-1 when none) and its number, cut to 3 characters.
+int SelectedLetter(char (&number)[4]) {
+    number[0] = 0;
+    int row = static_cast<int>(SendMessageA(g_client.letter_list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
+                                            MAKELPARAM(LVNI_SELECTED, 0)));
+    if (row < 0) return -1;
+    LVITEMA it = {};
+    it.iSubItem = 0;
+    it.pszText = number;
+    it.cchTextMax = sizeof number;
+    SendMessageA(g_client.letter_list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&it));
+    number[sizeof number - 1] = 0;
+    return row;
+}
+
+void OnLetterCommand(int state, wire::Command cmd, int& row_slot) {
+    g_client.state = state;
+    char number[4];
+    row_slot = SelectedLetter(number);
+    SendCommand(state, row_slot, cmd, number);
+}
+
+void OnPlainCommand(int state, wire::Command cmd) {
+    g_client.state = state;
+    SendCommand(state, -1, cmd, "");
+}
+
+}  // namespace
+
+void ClearPending() {
+    g_client.pending_first = 0;
+    g_client.pending_count = 0;
+    wire::CollectorReset(g_client.reply, wire::STATUS_FRAME_SIZE);
+}
+
+bool SendCommand(int state, int row, wire::Command cmd, const char* arg) {
+    if (g_client.pending_count >= MAX_PENDING) {
+        // So many unanswered commands: the server has stopped answering.  Sending more would
+        // leave replies that no command could be matched with.
+        SoundBeep(0);
+        return false;
+    }
+    unsigned char frame[wire::COMMAND_FRAME_SIZE];
+    wire::BuildCommand(frame, cmd, arg);
+    if (send(g_client.socket, reinterpret_cast<const char*>(frame), sizeof frame, 0) != sizeof frame)
+        return false;   // no reply will come for it
+    int slot = (g_client.pending_first + g_client.pending_count) % MAX_PENDING;
+    g_client.pending[slot] = PendingCommand{state, row};
+    ++g_client.pending_count;
+    return true;
+}
+
+void CloseConversation() {
+    SendMessageA(g_client.letter_list, LVM_DELETEALLITEMS, 0, 0);
+    SetControls(ControlsIdle);
+    g_client.state = NotConnected;
+    SOCKET s = g_client.socket;
+    g_client.socket = INVALID_SOCKET;
+    ClearPending();
+    if (closesocket(s) == SOCKET_ERROR) SocketError("Socket not closed.");
+    SetWindowTextA(g_client.letter_text, "");
+    SoundBeep(0);
+}
+
+void OnClientCommand(HWND hwnd, int id) {
+    switch (id) {
+    case IDC_CONNECT:    OnConnect(hwnd); break;
+    case IDC_DISCONNECT: CloseConversation(); break;
+    case IDC_STATISTICS: OnPlainCommand(StatSent, wire::Command::Stat); break;
+    case IDC_LIST:       OnPlainCommand(ListSent, wire::Command::List); break;
+    case IDC_READ:       OnLetterCommand(RetrSent, wire::Command::Retr, g_client.read_row); break;
+    case IDC_DELETE:     OnLetterCommand(DeleSent, wire::Command::Dele, g_client.delete_row); break;
+    case IDC_QUIT:       OnPlainCommand(QuitSent, wire::Command::Quit); break;
+    default: break;
+    }
+}

@@ -1,0 +1,195 @@
+// The socket events of the connection: every reply of the server, read as the answer to the
+// command it answers, and the server closing the connection.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "client.h"
+
+namespace {
+
+wire::Command CommandOf(int state) {
+    switch (state) {
+    case StatSent: return wire::Command::Stat;
+    case ListSent: return wire::Command::List;
+    case RetrSent: return wire::Command::Retr;
+    default:       return wire::Command::None;   // a status frame either way
+    }
+}
+
+// The command the next reply answers.  With none outstanding (the server sent something nobody
+// asked for, or a refused greeting is followed by another reply) it is read by the state.
+PendingCommand NextCommand() {
+    if (g_client.pending_count > 0) return g_client.pending[g_client.pending_first];
+    int row = g_client.state == RetrSent ? g_client.read_row : g_client.state == DeleSent ? g_client.delete_row : -1;
+    return PendingCommand{g_client.state, row};
+}
+
+void PopCommand() {
+    if (g_client.pending_count == 0) return;
+    g_client.pending_first = (g_client.pending_first + 1) % MAX_PENDING;
+    --g_client.pending_count;
+}
+
+void SetCell(int row, int column, const char* text) {
+    g_client.item.iItem = row;
+    g_client.item.iSubItem = column;
+    g_client.item.pszText = const_cast<char*>(text);
+    g_client.item.iImage = 0;
+    SendMessageA(g_client.letter_list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&g_client.item));
+}
+
+void ShowStatistics(const unsigned char* reply, std::size_t len) {
+    char count[4], size[12];
+    if (!wire::ParseStat(reply, len, count, sizeof count, size, sizeof size)) {
+        ConnectError("Статистика недоступна.");
+        return;
+    }
+    char text[64];
+    std::snprintf(text, sizeof text, "Сообщений: %s\n         Размер: %s байт.", count, size);
+    StatisticsBox(text);
+}
+
+void RebuildList(const unsigned char* reply, std::size_t len) {
+    SendMessageA(g_client.letter_list, LVM_DELETEALLITEMS, 0, 0);
+    wire::ListCursor cur = wire::ListBegin(reply, len);
+    char number[8], size[12];
+    for (int counter = 0; wire::ListNext(cur, number, sizeof number, size, sizeof size); ++counter) {
+        g_client.item.iItem = counter;
+        g_client.item.iSubItem = 0;
+        g_client.item.pszText = number;
+        g_client.item.iImage = 0;
+        // The list sorts itself: the row lands where its number's text belongs.
+        int row = static_cast<int>(
+            SendMessageA(g_client.letter_list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&g_client.item)));
+        if (row >= 0) SetCell(row, 1, size);
+    }
+}
+
+// The letter's extent is the size the last listing gave for its row, never more than the reply
+// holds; with no row to go by, the text runs to its own NUL.
+void ShowLetter(int row, const unsigned char* reply, std::size_t len) {
+    std::size_t room = len > wire::PAYLOAD_OFFSET ? len - wire::PAYLOAD_OFFSET : 0;
+    long size = static_cast<long>(room);
+    if (row >= 0) {
+        char text[10] = "";
+        LVITEMA it = {};
+        it.iSubItem = 1;
+        it.pszText = text;
+        it.cchTextMax = sizeof text;
+        SendMessageA(g_client.letter_list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&it));
+        text[sizeof text - 1] = 0;
+        size = std::atoi(text);
+    }
+    if (size > static_cast<long>(room)) size = static_cast<long>(room);
+    if (size > LETTER_TEXT_SIZE - 1) size = LETTER_TEXT_SIZE - 1;
+    std::memset(g_client.letter_text_buffer, 0, sizeof g_client.letter_text_buffer);
+    if (size > 0) std::memcpy(g_client.letter_text_buffer, reply + wire::PAYLOAD_OFFSET, size);
+    SetWindowTextA(g_client.letter_text, g_client.letter_text_buffer);
+    if (row >= 0) SetCell(row, 2, "ПРОЧИТАНО");
+}
+
+void HandleReply(const PendingCommand& cmd, const unsigned char* reply, std::size_t len) {
+    bool positive = wire::IsPositive(reply, len);
+    switch (cmd.state) {
+    case Connected:
+        if (!positive) { ConnectError("Сервер не отвечает."); break; }
+        EnableWindow(g_client.status_line, TRUE);
+        g_client.state = UserSent;
+        SendCommand(UserSent, -1, wire::Command::User, g_client.user_name);
+        break;
+    case UserSent:
+        if (!positive) { ConnectError("Пользователь не зарегистрирован."); break; }
+        g_client.state = PassSent;
+        SendCommand(PassSent, -1, wire::Command::Pass, g_client.password);
+        break;
+    case PassSent:
+        if (!positive) { ConnectError("Неверный пароль."); break; }
+        SetControls(ControlsLoggedIn);
+        break;
+    case StatSent:
+        if (!positive) { ConnectError("Статистика недоступна."); break; }
+        ShowStatistics(reply, len);
+        break;
+    case ListSent:
+        if (!positive) { ConnectError("Список сообщений не доступен."); break; }
+        RebuildList(reply, len);
+        break;
+    case RetrSent:
+        if (!positive) { ConnectError("Сообщение недоступо."); break; }
+        ShowLetter(cmd.row, reply, len);
+        break;
+    case DeleSent:
+        if (!positive) { ConnectError("Сообщение нельзя удалить."); break; }
+        if (cmd.row >= 0) SetCell(cmd.row, 2, "УДАЛЕНО");
+        break;
+    case QuitSent:
+        if (!positive) { ConnectError("Выход невозможен."); break; }
+        CloseConversation();
+        break;
+    default:
+        break;   // not connected: dropped
+    }
+}
+
+// Reads what has arrived, a whole reply at a time: first its status frame, then, for a positive
+// reply to STAT, LIST or RETR, the rest of its frame.  True when the connection is found closed
+// by the server (as opposed to merely drained).
+bool ReadReplies(SOCKET s) {
+    wire::Collector& c = g_client.reply;
+    while (g_client.socket == s) {
+        int n = recv(s, reinterpret_cast<char*>(c.data) + c.have, static_cast<int>(c.want - c.have), 0);
+        if (n == 0) return true;
+        if (n < 0) return WSAGetLastError() != WSAEWOULDBLOCK;   // would block: the rest comes later
+        c.have += static_cast<std::size_t>(n);
+        if (!wire::CollectorFull(c)) continue;
+        PendingCommand cmd = NextCommand();
+        if (c.want == wire::STATUS_FRAME_SIZE) {
+            std::size_t whole = wire::ReplySize(CommandOf(cmd.state), c.data, c.have);
+            if (whole > c.have) {
+                c.want = whole;
+                continue;
+            }
+        }
+        // Handling may open a box whose loop reads further replies: work on a copy.
+        unsigned char frame[wire::DATA_FRAME_SIZE];
+        std::size_t len = c.have;
+        std::memcpy(frame, c.data, len);
+        wire::CollectorReset(c, wire::STATUS_FRAME_SIZE);
+        PopCommand();
+        HandleReply(cmd, frame, len);
+    }
+    return false;
+}
+
+void OnServerClose() {
+    SOCKET s = g_client.socket;
+    g_client.socket = INVALID_SOCKET;
+    ClearPending();
+    if (closesocket(s) == SOCKET_ERROR) SocketError("Socket not closed.");
+    SetControls(ControlsIdle);
+    g_client.state = NotConnected;
+    SoundBeep(0);
+}
+
+}  // namespace
+
+LRESULT OnSocketEvent(HWND, WPARAM wp, LPARAM lp) {
+    SOCKET s = static_cast<SOCKET>(wp);
+    // Events still queued for a socket we have closed ourselves (after QUIT, on Disconnect) may
+    // arrive later, even under the number of a newer socket's handle.
+    if (s == INVALID_SOCKET || s != g_client.socket) return 0;
+    switch (WSAGETSELECTEVENT(lp)) {
+    case FD_READ:
+        ReadReplies(s);
+        break;
+    case FD_CLOSE:
+        // What the server sent before closing comes first.  A close event that finds the socket
+        // still open belongs to an earlier socket whose handle value has been reused.
+        if (ReadReplies(s) && g_client.socket == s) OnServerClose();
+        break;
+    default:
+        break;
+    }
+    return 0;
+}

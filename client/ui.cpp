@@ -1,0 +1,36 @@
+// Beeps, message boxes and the enabling of the controls, the same for every part of the client.
+// The boxes have no owner: their own message loops go on handling socket events.
+#include "client.h"
+
+BeepLog g_beeps;
+
+void SoundBeep(UINT type) {
+    if (g_beeps.count < static_cast<int>(sizeof g_beeps.types / sizeof g_beeps.types[0]))
+        g_beeps.types[g_beeps.count] = type;
+    ++g_beeps.count;
+    MessageBeep(type);
+}
+
+void SocketError(const char* text) {
+    MessageBoxA(nullptr, text, "Socket Error!", MB_OK | MB_ICONERROR);
+}
+
+void ConnectError(const char* text) {
+    SoundBeep(0);
+    MessageBoxA(nullptr, text, "Connect Error!", MB_OK | MB_ICONERROR);
+}
+
+void StatisticsBox(const char* text) {
+    MessageBoxA(nullptr, text, "Статистика.", MB_OK | MB_ICONINFORMATION);
+}
+
+void SetControls(ControlSet set) {
+    bool connected = set != ControlsIdle;
+    bool commands = set == ControlsLoggedIn;
+    EnableWindow(g_client.connect_button, !connected);
+    EnableWindow(g_client.disconnect_button, connected);
+    EnableWindow(g_client.status_line, set == ControlsGreeted || set == ControlsLoggedIn);
+    HWND command_buttons[] = {g_client.statistics_button, g_client.list_button, g_client.read_button,
+                              g_client.delete_button, g_client.quit_button};
+    for (HWND b : command_buttons) EnableWindow(b, commands);
+}

@@ -1,0 +1,191 @@
+// The connect dialog, connecting, disconnecting, and the command frames of the five buttons.
+#include "fixture.h"
+
+using harness::Text;
+
+namespace {
+
+// How many sockets this process holds open, by asking every plausible handle value.
+int OpenSockets() {
+    int n = 0;
+    for (UINT_PTR h = 4; h < 0x4000; h += 4) {
+        int type = 0, len = sizeof type;
+        if (getsockopt(static_cast<SOCKET>(h), SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &len) == 0) ++n;
+    }
+    return n;
+}
+
+}  // namespace
+
+TEST_F(ClientTest, ConnectDialogHasItsTitleFieldsAndStartsEmpty) {
+    OpenWindow();
+    std::string title, fields;
+    LONG ex = 0;
+    modals->OnDialog([&](HWND dlg) {
+        title = Text(dlg);
+        ex = GetWindowLongA(dlg, GWL_EXSTYLE);
+        fields = harness::ItemText(dlg, IDC_SERVERADDR) + "|" + harness::ItemText(dlg, IDC_USERNAME) + "|" +
+                 harness::ItemText(dlg, IDC_PASSWORD);
+        EXPECT_EQ("Да", harness::ItemText(dlg, IDOK));
+        EXPECT_EQ("Отмена", harness::ItemText(dlg, IDCANCEL));
+        EXPECT_EQ("IP - адрес сервера:", harness::ItemText(dlg, 107));
+        EXPECT_EQ("Имя пользователя:", harness::ItemText(dlg, 108));
+        EXPECT_EQ("Пароль пользователя:", harness::ItemText(dlg, 109));
+        EXPECT_TRUE(GetWindowLongA(GetDlgItem(dlg, IDC_PASSWORD), GWL_STYLE) & ES_PASSWORD);
+        EXPECT_FALSE(GetWindowLongA(GetDlgItem(dlg, IDC_SERVERADDR), GWL_STYLE) & ES_AUTOHSCROLL);
+        return IDCANCEL;
+    });
+    Command(IDC_CONNECT);
+    EXPECT_EQ("Соединение с сервером", title);
+    EXPECT_TRUE(ex & WS_EX_CONTEXTHELP);
+    EXPECT_EQ("||", fields);
+}
+
+TEST_F(ClientTest, CancelKeepsTheSettingsAndMakesNoSocket) {
+    OpenWindow();
+    ASSERT_TRUE(Connect("petr", "pw1"));
+    Command(IDC_DISCONNECT);
+    int before = OpenSockets();
+    std::string fields = "unset";
+    modals->OnDialog([&](HWND dlg) {
+        fields = harness::ItemText(dlg, IDC_SERVERADDR) + harness::ItemText(dlg, IDC_USERNAME);
+        SetDlgItemTextA(dlg, IDC_USERNAME, "other");
+        return IDCANCEL;
+    });
+    Command(IDC_CONNECT);
+    EXPECT_EQ("", fields) << "the fields never show an earlier connection's settings";
+    EXPECT_STREQ("127.0.0.1", g_client.server_addr);
+    EXPECT_STREQ("petr", g_client.user_name);
+    EXPECT_STREQ("pw1", g_client.password);
+    EXPECT_EQ(NotConnected, g_client.state);
+    EXPECT_EQ(INVALID_SOCKET, g_client.socket);
+    EXPECT_EQ(before, OpenSockets());
+    EXPECT_TRUE(Enabled(g_client.connect_button));
+}
+
+TEST_F(ClientTest, LongFieldsAreCutAndTheLoginCarriesThem) {
+    OpenWindow();
+    AnswerConnect("127.0.0.1", "abcdefghijklmnopqrstuvwxyz", "123456789ABC");
+    Command(IDC_CONNECT);
+    EXPECT_STREQ("abcdefghijklmnopqrs", g_client.user_name);
+    EXPECT_STREQ("123456789", g_client.password);
+    ASSERT_NE(INVALID_SOCKET, g_client.socket);
+    peer = accept(listener, nullptr, nullptr);
+    Send(Ok());
+    // The command frame itself keeps 14 characters, so that the server can read the name whole.
+    EXPECT_EQ(Frame("USER abcdefghijklmnopqrs"), ReceiveFrame());
+    Send(Ok());
+    EXPECT_EQ(Frame("PASS 123456789"), ReceiveFrame());
+}
+
+TEST_F(ClientTest, FullLengthAddressIsUsedAsTyped) {
+    OpenWindow();
+    AnswerConnect("127.000.000.001", "u", "p");
+    Command(IDC_CONNECT);
+    EXPECT_STREQ("127.000.000.001", g_client.server_addr);
+}
+
+TEST_F(ClientTest, ConnectSetsConnectedAndAwaitsTheGreeting) {
+    OpenWindow();
+    ASSERT_TRUE(Connect());
+    EXPECT_EQ(Connected, g_client.state);
+    EXPECT_FALSE(Enabled(g_client.connect_button));
+    EXPECT_TRUE(Enabled(g_client.disconnect_button));
+    EXPECT_FALSE(Enabled(g_client.status_line));
+    EXPECT_FALSE(Enabled(g_client.statistics_button));
+    EXPECT_TRUE(NothingReceived()) << "nothing is sent before the greeting";
+}
+
+TEST_F(ClientTest, FailedConnectShowsTheBoxAndReleasesItsSocket) {
+    OpenWindow();
+    closesocket(listener);     // nobody listens on the port any more
+    listener = INVALID_SOCKET;
+    int before = OpenSockets();
+    for (const char* addr : {"127.0.0.1", "", "not an address"}) {
+        AnswerConnect(addr, "u", "p");
+        Command(IDC_CONNECT);
+    }
+    ASSERT_EQ(3, Boxes());
+    for (const harness::Box& b : modals->boxes) {
+        EXPECT_EQ("Socket don't connect.", b.text);
+        EXPECT_EQ("Socket Error!", b.caption);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), b.icon);
+        EXPECT_EQ(nullptr, b.owner);
+    }
+    EXPECT_EQ(0, g_beeps.count);
+    EXPECT_EQ(NotConnected, g_client.state);
+    EXPECT_TRUE(Enabled(g_client.connect_button));
+    EXPECT_EQ(before, OpenSockets()) << "each failed attempt closes its socket";
+}
+
+TEST_F(ClientTest, DisconnectClearsTheWindowClosesAndBeeps) {
+    OpenWindow();
+    LogIn();
+    Command(IDC_LIST);
+    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
+    Send(DataReply("1 57 2 80 "));
+    ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) == 2; }));
+    SetWindowTextA(g_client.letter_text, "some letter");
+    Command(IDC_DISCONNECT);
+    EXPECT_EQ(0, harness::ListCount(g_client.letter_list));
+    EXPECT_EQ("", Text(g_client.letter_text));
+    EXPECT_EQ(NotConnected, g_client.state);
+    EXPECT_EQ(1, g_beeps.count);
+    EXPECT_EQ(0u, g_beeps.types[0]);
+    EXPECT_TRUE(Enabled(g_client.connect_button));
+    for (HWND h : {g_client.disconnect_button, g_client.statistics_button, g_client.quit_button, g_client.status_line})
+        EXPECT_FALSE(Enabled(h)) << Text(h);
+    char c;
+    EXPECT_EQ(0, recv(peer, &c, 1, 0)) << "no QUIT: the connection just ends";
+    harness::Pump(100);
+    EXPECT_EQ(0, Boxes()) << "the close event of our own close shows nothing";
+}
+
+TEST_F(ClientTest, EachButtonSendsItsFrameAndSetsItsState) {
+    OpenWindow();
+    LogIn();
+    Command(IDC_LIST);
+    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
+    Send(DataReply("1 57 2 80 3 9 "));
+    ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) == 3; }));
+    harness::SelectRow(g_client.letter_list, 1);
+    struct { const char* label; int id; int state; std::string frame; } rows[] = {
+        {"statistics", IDC_STATISTICS, StatSent, Frame("STAT")},
+        {"list", IDC_LIST, ListSent, Frame("LIST")},
+        {"read", IDC_READ, RetrSent, Frame("RETR 2")},
+        {"delete", IDC_DELETE, DeleSent, Frame("DELE 2")},
+        {"quit", IDC_QUIT, QuitSent, Frame("QUIT ")},
+    };
+    for (auto& r : rows) {
+        Command(r.id);
+        EXPECT_EQ(r.state, g_client.state) << r.label;
+        EXPECT_EQ(harness::Hex(r.frame), harness::Hex(ReceiveFrame())) << r.label;
+    }
+    EXPECT_EQ(1, g_client.read_row);
+    EXPECT_EQ(1, g_client.delete_row);
+    // The buttons stay usable while replies are awaited.
+    EXPECT_TRUE(Enabled(g_client.statistics_button));
+}
+
+TEST_F(ClientTest, ReadAndDeleteWithoutSelectionSendAnEmptyNumber) {
+    OpenWindow();
+    LogIn();
+    Command(IDC_READ);
+    EXPECT_EQ(Frame("RETR "), ReceiveFrame());
+    EXPECT_EQ(-1, g_client.read_row);
+    Command(IDC_DELETE);
+    EXPECT_EQ(Frame("DELE "), ReceiveFrame());
+    EXPECT_EQ(-1, g_client.delete_row);
+}
+
+TEST_F(ClientTest, LongLetterNumberIsSentCutToThreeCharacters) {
+    OpenWindow();
+    LogIn();
+    Command(IDC_LIST);
+    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
+    Send(DataReply("12345 57 "));
+    ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) == 1; }));
+    harness::SelectRow(g_client.letter_list, 0);
+    Command(IDC_READ);
+    EXPECT_EQ(Frame("RETR 123"), ReceiveFrame());
+}
