@@ -256,8 +256,10 @@ void OnNewUserCommand() {
         FileWarning(kOpenFailed);
         return;
     }
+    // The new record goes in at the table's end: the table must hold the file's records.
     DWORD records = WholeRecords(file);
-    if (!InSync() || records != g_users.count) FillFromFile(file);
+    if (!InSync() || (records < MAX_USERS ? records : static_cast<DWORD>(MAX_USERS)) != g_users.count)
+        FillFromFile(file);
     if (g_users.count >= MAX_USERS) {
         CloseHandle(file);
         FileWarning(kTableFull);
