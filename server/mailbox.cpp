@@ -1,14 +1,200 @@
-// The mailbox store.
+// The mailbox store: counting, measuring, loading and committing the letter files of a mailbox.
 #include "mailbox.h"
 
+#include <cstring>
+
 #include "server.h"
+#include "users.h"
 
 LetterTable g_letters;
 
-int CountLetters(int) { return 0; }
-std::uint64_t MailboxSize(int) { return 0; }
-void MeasureMailbox(int, int* count, std::uint64_t* size) { *count = 0; *size = 0; }
-void LoadLetters(int) {}
-void CommitMailbox(int) {}
+namespace {
+
+// A letter is served as at most this many bytes: what a RETR data frame carries after "+Ok",
+// its NUL and the space.
+constexpr DWORD MAX_LETTER_BYTES = 994;
+
+// Joins the user's folder name, a backslash and `file` into out; false when it does not fit or
+// the name would lead out of the server's folder (a damaged Users.db may hold any name).
+bool BuildPath(int user, const char* file, char (&out)[MAX_PATH]) {
+    if (user < 0 || static_cast<std::uint32_t>(user) >= g_users.count) return false;
+    const char* name = g_users.users[user].name;
+    if (!IsValidUserName(name)) return false;
+    size_t n = strnlen(name, sizeof g_users.users[user].name);
+    size_t f = std::strlen(file);
+    if (n + 1 + f + 1 > sizeof out) return false;
+    std::memcpy(out, name, n);
+    out[n] = '\\';
+    std::memcpy(out + n + 1, file, f + 1);
+    return true;
+}
+
+// The directory search over the user's letter files.  Folders that match the pattern are passed
+// over: they are not letters.
+struct LetterSearch {
+    HANDLE find;
+    WIN32_FIND_DATAA data;
+};
+
+bool IsLetterFile(const WIN32_FIND_DATAA& d) { return !(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY); }
+
+bool FirstLetter(int user, LetterSearch& s) {
+    char pattern[MAX_PATH];
+    s.find = INVALID_HANDLE_VALUE;
+    if (!BuildPath(user, "*.msg", pattern)) return false;
+    s.find = FindFirstFileA(pattern, &s.data);
+    if (s.find == INVALID_HANDLE_VALUE) return false;
+    if (IsLetterFile(s.data)) return true;
+    while (FindNextFileA(s.find, &s.data))
+        if (IsLetterFile(s.data)) return true;
+    return false;
+}
+
+bool NextLetter(LetterSearch& s) {
+    while (FindNextFileA(s.find, &s.data))
+        if (IsLetterFile(s.data)) return true;
+    return false;
+}
+
+void EndSearch(LetterSearch& s) {
+    if (s.find != INVALID_HANDLE_VALUE) FindClose(s.find);
+    s.find = INVALID_HANDLE_VALUE;
+}
+
+// Reads one letter file into rec the way a load does; false when the file can't be opened.
+bool ReadLetter(const char* path, LetterRecord& rec, bool beep) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (beep) SoundBeep(MB_OK);
+        return false;
+    }
+    DWORD got = 0;
+    if (!ReadFile(file, rec.text, MAX_LETTER_BYTES, &got, nullptr)) {
+        if (beep) SoundBeep(MB_OK);
+        got = 0;
+    }
+    CloseHandle(file);
+    std::memset(rec.text + got, 0, sizeof rec.text - got);
+    std::strcpy(rec.path, path);
+    rec.size = got;
+    rec.is_read = got > 0 && static_cast<unsigned char>(rec.text[0]) == 'R';
+    rec.is_deleted = 0;
+    return true;
+}
+
+// Fills table (up to MAX_LETTERS records) as a load does; returns the number filled.  Only a
+// real load beeps at its troubles.
+int FillLetters(int user, LetterRecord* table, bool beep) {
+    LetterSearch s;
+    if (!FirstLetter(user, s)) {
+        EndSearch(s);
+        if (beep) SoundBeep(MB_OK);
+        return 0;
+    }
+    int k = 0;
+    do {
+        char path[MAX_PATH];
+        if (!BuildPath(user, s.data.cFileName, path)) {
+            if (beep) SoundBeep(MB_OK);
+            continue;
+        }
+        if (ReadLetter(path, table[k], beep)) ++k;
+    } while (k < MAX_LETTERS && NextLetter(s));
+    EndSearch(s);
+    return k;
+}
+
+// Puts `mark` in front of the file's content: every byte moves one place on, from the end
+// backwards so that no byte is overwritten before it has been moved.
+bool InsertStatusByte(HANDLE file, char mark) {
+    DWORD size = GetFileSize(file, nullptr);
+    if (size == INVALID_FILE_SIZE) return false;
+    char chunk[4096];
+    DWORD end = size;
+    while (end > 0) {
+        DWORD n = end < sizeof chunk ? end : static_cast<DWORD>(sizeof chunk);
+        DWORD from = end - n, done = 0;
+        if (SetFilePointer(file, static_cast<LONG>(from), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+            !ReadFile(file, chunk, n, &done, nullptr) || done != n)
+            return false;
+        if (SetFilePointer(file, static_cast<LONG>(from + 1), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
+            !WriteFile(file, chunk, n, &done, nullptr) || done != n)
+            return false;
+        end = from;
+    }
+    DWORD done = 0;
+    return SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+           WriteFile(file, &mark, 1, &done, nullptr) && done == 1;
+}
+
+void CommitLetter(const LetterRecord& rec) {
+    if (rec.is_deleted) {
+        DeleteFileA(rec.path);
+        return;
+    }
+    char mark = rec.is_read ? 'R' : '0';
+    HANDLE file = CreateFileA(rec.path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    unsigned char first = 0;
+    DWORD got = 0;
+    if (ReadFile(file, &first, 1, &got, nullptr)) {
+        DWORD done = 0;
+        if (got == 1 && (first == 'R' || first == '0')) {
+            if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
+                WriteFile(file, &mark, 1, &done, nullptr);
+        } else {
+            InsertStatusByte(file, mark);
+        }
+    }
+    CloseHandle(file);
+}
+
+}  // namespace
+
+int CountLetters(int user) {
+    LetterSearch s;
+    int n = 0;
+    if (FirstLetter(user, s)) {
+        do ++n;
+        while (NextLetter(s));
+    }
+    EndSearch(s);
+    return n;
+}
+
+std::uint64_t MailboxSize(int user) {
+    LetterSearch s;
+    std::uint64_t total = 0;
+    if (FirstLetter(user, s)) {
+        do total += (static_cast<std::uint64_t>(s.data.nFileSizeHigh) << 32) | s.data.nFileSizeLow;
+        while (NextLetter(s));
+    }
+    EndSearch(s);
+    return total;
+}
+
+void MeasureMailbox(int user, int* count, std::uint64_t* size) {
+    // A trial load into a table of its own, so the figures are exactly what LIST would show.
+    static LetterRecord trial[MAX_LETTERS];
+    int n = FillLetters(user, trial, false);
+    std::uint64_t total = 0;
+    for (int i = 0; i < n; ++i) total += trial[i].size;
+    *count = n;
+    *size = total;
+}
+
+void LoadLetters(int user) {
+    g_letters.count = FillLetters(user, g_letters.letters, true);
+    // Records behind the loaded ones must not carry another conversation's letters.
+    for (int i = g_letters.count; i < MAX_LETTERS; ++i) g_letters.letters[i] = LetterRecord{};
+}
+
+void CommitMailbox(int) {
+    // The records loaded in this conversation, each by its own path: the folder is not searched
+    // again, so a file that came or went since the load is never taken for another.
+    for (int i = 0; i < g_letters.count && i < MAX_LETTERS; ++i) CommitLetter(g_letters.letters[i]);
+}
 
 void ResetMailbox() { g_letters = LetterTable{}; }

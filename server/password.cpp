@@ -4,10 +4,48 @@
 #include <cstring>
 
 #include "server.h"
+#include "users.h"
 
 namespace {
+
 const char kPasswordFile[] = "Admin.psw";
+const char kPasswordTemp[] = "Admin.tmp";
+
+// The commands the lock guards.
+const int kLocked[] = {IDM_NEWUSER, IDM_DELUSER, IDM_EDITUSER, IDM_SETPASSWORD};
+
+// The entry of the last dialog: at most 10 characters, zero bytes up to the end.
+char s_entry[ADMIN_PASSWORD_SIZE];
+
+INT_PTR CALLBACK PasswordDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
+    if (msg != WM_COMMAND) return FALSE;
+    switch (LOWORD(wp)) {
+    case IDOK:
+        std::memset(s_entry, 0, sizeof s_entry);
+        GetDlgItemTextA(dlg, IDC_ADMINPASSWORD, s_entry, sizeof s_entry);
+        EndDialog(dlg, IDOK);
+        return TRUE;
+    case IDCANCEL:
+        EndDialog(dlg, IDCANCEL);
+        return TRUE;
+    default:
+        return FALSE;
+    }
 }
+
+// Both commands have a procedure of their own on the one dialog.
+INT_PTR CALLBACK EnterPasswordProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    return PasswordDialogProc(dlg, msg, wp, lp);
+}
+INT_PTR CALLBACK SetPasswordProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp) {
+    return PasswordDialogProc(dlg, msg, wp, lp);
+}
+
+bool AskPassword(DLGPROC proc) {
+    return DialogBoxParamA(g_server.instance, MAKEINTRESOURCEA(IDD_PASSWORD), g_server.main, proc, 0) == IDOK;
+}
+
+}  // namespace
 
 void ReadAdminPassword() {
     std::memset(g_server.admin_password, 0, sizeof g_server.admin_password);
@@ -26,5 +64,34 @@ void ReadAdminPassword() {
     CloseHandle(file);
 }
 
-void OnPasswordCommand() {}
-void OnSetPasswordCommand() {}
+void OnPasswordCommand() {
+    if (!AskPassword(EnterPasswordProc)) return;
+    if (std::strcmp(s_entry, g_server.admin_password) != 0) {
+        FileWarning("Неверный пароль!");
+        return;
+    }
+    for (int id : kLocked) EnableCommand(id, true);
+}
+
+// The new password applies from the next start.  Admin.psw is replaced whole, so a failed write
+// never leaves an empty or cut password behind.
+void OnSetPasswordCommand() {
+    if (!AskPassword(SetPasswordProc)) return;
+    HANDLE file = CreateFileA(kPasswordTemp, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        FileWarning("Ошибка создания файла пароля!");
+        return;
+    }
+    bool written = WriteWhole(file, s_entry, sizeof s_entry);
+    CloseHandle(file);
+    if (!written) {
+        DeleteFileA(kPasswordTemp);
+        FileWarning("Ошибка при записи файла!");
+        return;
+    }
+    if (!ReplaceWith(kPasswordTemp, kPasswordFile)) {
+        DeleteFileA(kPasswordTemp);
+        FileWarning("Ошибка создания файла пароля!");
+    }
+}
