@@ -46,6 +46,9 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& folder, int
     dup2(null, 0);
     dup2(out_fd >= 0 ? out_fd : null, 1);
     dup2(null, 2);
+    // Nothing of the test may live on in the program: a socket of the test inherited by Wine
+    // would keep a port taken after the test closed it.
+    for (int fd = 3; fd < 1024; ++fd) close(fd);
     std::vector<char*> args;
     for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
@@ -162,6 +165,8 @@ std::string Drive(const std::vector<std::string>& actions, int ms) {
         out.append(buf, static_cast<std::size_t>(n));
     }
     close(fds[0]);
+    // Wine's console ends lines with CR LF.
+    out.erase(std::remove(out.begin(), out.end(), '\r'), out.end());
     return out;
 }
 

@@ -4,9 +4,11 @@
 //   wait                 find the main window ("Application", "POP3 - СЕРВЕР.") and wait until
 //                        its buttons exist
 //   cmd ID               post WM_COMMAND ID, as a click on a button or a menu item does
-//   state                "state start=E stop=E pause=E mstart=E mstop=E mpause=E" (E is 0 or 1)
+//   state                "state start=E stop=E pause=E", the buttons' enabling (E is 0 or 1); the
+//                        menu of another process cannot be read under Wine
 //   box MS               wait up to MS ms for a message box of Quorrel, print
-//                        "box\t<caption>\t<text>\t<icon>\t<owned>", press OK
+//                        "box\t<caption>\t<text>\t<icon>\t<owned>", press OK; the icon is
+//                        "unreadable" where the other process's icon cannot be drawn
 //   nobox MS             "nobox" when no message box comes up within MS ms, else "box ..."
 //   rows                 one line per user list row: "row\t<cell 0>\t...\t<cell 4>"
 //   bind PORT            try to bind a TCP socket of this process to PORT on every address;
@@ -71,15 +73,42 @@ HWND WaitBox(DWORD ms) {
     return nullptr;
 }
 
+// Icon handles of another process differ from ours: the icon is told by its pixels.
+bool IconPixels(HICON icon, unsigned (&px)[32 * 32]) {
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = 32;
+    bi.bmiHeader.biHeight = 32;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HDC dc = CreateCompatibleDC(nullptr);
+    HBITMAP bmp = CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool ok = false;
+    if (bmp) {
+        HGDIOBJ old = SelectObject(dc, bmp);
+        std::memset(bits, 0x5a, sizeof px);
+        ok = DrawIconEx(dc, 0, 0, icon, 32, 32, 0, nullptr, DI_NORMAL) != 0;
+        GdiFlush();
+        std::memcpy(px, bits, sizeof px);
+        SelectObject(dc, old);
+        DeleteObject(bmp);
+    }
+    DeleteDC(dc);
+    return ok;
+}
+
 const char* IconName(HWND box) {
     HWND c = nullptr;
     while ((c = FindWindowExA(box, c, "Static", nullptr)) != nullptr) {
         if ((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
         HICON icon = reinterpret_cast<HICON>(SendMessageA(c, STM_GETICON, 0, 0));
-        if (icon == LoadIconA(nullptr, IDI_HAND)) return "error";
-        if (icon == LoadIconA(nullptr, IDI_EXCLAMATION)) return "warning";
-        if (icon == LoadIconA(nullptr, IDI_ASTERISK)) return "information";
-        if (icon == LoadIconA(nullptr, IDI_QUESTION)) return "question";
+        static unsigned shown[32 * 32], known[32 * 32];
+        if (!IconPixels(icon, shown)) return "unreadable";
+        struct { LPCSTR id; const char* name; } kinds[] = {
+            {IDI_HAND, "error"}, {IDI_EXCLAMATION, "warning"}, {IDI_ASTERISK, "information"}, {IDI_QUESTION, "question"}};
+        for (const auto& k : kinds)
+            if (IconPixels(LoadIconA(nullptr, k.id), known) && std::memcmp(shown, known, sizeof shown) == 0) return k.name;
         return "other";
     }
     return "none";
@@ -92,12 +121,6 @@ void PrintBox(HWND box) {
     std::printf("box\t%s\t%s\t%s\t%d\n", caption, text, IconName(box), GetWindow(box, GW_OWNER) == g_main ? 1 : 0);
     PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
     for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(20);
-}
-
-int MenuOn(int id) {
-    UINT s = GetMenuState(GetMenu(g_main), id, MF_BYCOMMAND);
-    if (s == static_cast<UINT>(-1)) return -1;
-    return (s & (MF_GRAYED | MF_DISABLED)) ? 0 : 1;
 }
 
 void PrintRows() {
@@ -164,10 +187,9 @@ int main(int argc, char** argv) {
             SendMessageTimeoutA(g_main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr);
             ++i;
         } else if (std::strcmp(a, "state") == 0) {
-            std::printf("state start=%d stop=%d pause=%d mstart=%d mstop=%d mpause=%d\n",
-                        IsWindowEnabled(GetDlgItem(g_main, 1002)) ? 1 : 0,
+            std::printf("state start=%d stop=%d pause=%d\n", IsWindowEnabled(GetDlgItem(g_main, 1002)) ? 1 : 0,
                         IsWindowEnabled(GetDlgItem(g_main, 1003)) ? 1 : 0,
-                        IsWindowEnabled(GetDlgItem(g_main, 1011)) ? 1 : 0, MenuOn(1002), MenuOn(1003), MenuOn(1011));
+                        IsWindowEnabled(GetDlgItem(g_main, 1011)) ? 1 : 0);
         } else if (std::strcmp(a, "box") == 0 || std::strcmp(a, "nobox") == 0) {
             HWND box = WaitBox(static_cast<DWORD>(std::atoi(next)));
             if (box) PrintBox(box);
