@@ -4,10 +4,20 @@
 #include <windows.h>
 
 LRESULT OnSocketEvent(HWND hwnd, WPARAM wp, LPARAM lp);
+// Looks the requested user name up in the user table; on success selects that user.
 bool FindUser();
 
 // The user registry removed record `index` from the user table: the engine drops a connection
 // of that user and keeps a later user's connection on the same user.
 void OnUserDeleted(int index);
+
+// Closes the current client connection without a reply or a commit and greys Pause; false when
+// closesocket failed (the slot is emptied all the same).  An empty slot counts as closed.
+bool DropClient();
+
+// The login of the current connection, for the tests and the registry: the selected user's index
+// (-1 when none) and whether PASS has succeeded since.
+int CurrentUser();
+bool LoggedIn();
 
 void ResetEngine();

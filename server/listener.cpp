@@ -1,9 +1,64 @@
 // Listener control: Start, Stop, Pause, Exit.
 #include "listener.h"
 
+#include "engine.h"
 #include "server.h"
+#include "users.h"
 
-void OnStartCommand() {}
-void OnStopCommand() {}
-void OnPauseCommand() {}
+namespace {
+
+constexpr int BACKLOG = 10;
+
+// A Start that fails after the socket was made releases it at once.
+void FailStart(const char* text) {
+    closesocket(g_server.listener);
+    g_server.listener = INVALID_SOCKET;
+    SocketError(text);
+}
+
+}  // namespace
+
+// No SO_REUSEADDR: on Windows it would let another program bind port 110 over ours, and a
+// listener binds there anyway while connections of the last run linger in TIME_WAIT.
+void OnStartCommand() {
+    if (!LoadUsers()) return;
+    g_server.listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    if (g_server.listener == INVALID_SOCKET) {
+        SocketError("Socket don't created.");
+        return;
+    }
+    sockaddr_in addr = {};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(g_server.port);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    if (bind(g_server.listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR) {
+        FailStart("Socket don't bind.");
+        return;
+    }
+    if (listen(g_server.listener, BACKLOG) == SOCKET_ERROR) {
+        FailStart("Socket don't listen.");
+        return;
+    }
+    if (WSAAsyncSelect(g_server.listener, g_server.main, WM_SOCKETEVENT, FD_READ | FD_ACCEPT | FD_CLOSE) ==
+        SOCKET_ERROR) {
+        FailStart("WSAAsyncSelect don't work.");
+        return;
+    }
+    EnableButton(g_server.start_button, false);
+    EnableButton(g_server.stop_button, true);
+}
+
+void OnStopCommand() {
+    SendMessageA(g_server.user_list, LVM_DELETEALLITEMS, 0, 0);
+    if (closesocket(g_server.listener) == SOCKET_ERROR) SocketError("Socket not closed.");
+    g_server.listener = INVALID_SOCKET;
+    DropClient();
+    EnableButton(g_server.stop_button, false);
+    EnableButton(g_server.start_button, true);
+}
+
+void OnPauseCommand() {
+    if (!DropClient()) SocketError("Socket not closed.");
+}
+
 void OnExitCommand() { DestroyWindow(g_server.main); }

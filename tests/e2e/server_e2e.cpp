@@ -1,0 +1,352 @@
+// Quorrel.exe under Wine on port 110, driven from outside: Start, Stop and Pause by the driver,
+// the conversation by the native client, and what lands in the data folder.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+
+#include "pop3_client.h"
+#include "wine_app.h"
+
+namespace {
+
+using e2e::Cmd;
+using e2e::Pop3Client;
+using e2e::StatusOf;
+
+constexpr int PORT = 110;
+constexpr int IDM_START = 1002, IDM_STOP = 1003, IDM_PAUSE = 1011;
+const char kIdle[] = "start=1 stop=0 pause=0";
+const char kListening[] = "start=0 stop=1 pause=0";
+const char kServing[] = "start=0 stop=1 pause=1";
+
+// A 55-byte Users.db record, field by field.
+std::string UserBytes(const char* name, const char* password, int access) {
+    std::string r(55, '\0');
+    std::memcpy(&r[0], name, std::strlen(name));
+    std::memcpy(&r[20], "127.0.0.1", 9);
+    std::memcpy(&r[37], password, std::strlen(password));
+    for (int i = 0; i < 4; ++i) r[51 + i] = static_cast<char>((static_cast<unsigned>(access) >> (8 * i)) & 0xff);
+    return r;
+}
+
+// The driver's box line as caption, text and whether the main window owns it.  The icon is
+// checked by the in-process tests: another process's icon cannot be read under Wine.
+std::string BoxLine(const std::string& out) {
+    std::size_t p = out.find("box\t");
+    if (p == std::string::npos) return "";
+    std::string line = out.substr(p + 4, out.find('\n', p) - p - 4);
+    std::size_t icon = line.find('\t', line.find('\t') + 1);
+    std::size_t owned = line.rfind('\t');
+    return line.substr(0, icon) + line.substr(owned);
+}
+
+class ServerE2E : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(e2e::Exists(e2e::WinBuildDir() + "/server/Quorrel.exe"));
+        ASSERT_FALSE(e2e::Listening(PORT)) << "something else listens on port 110";
+    }
+    void PutUsers() {
+        std::string db = UserBytes("ivan", "pw1", 1) + UserBytes("maria", "pw2", 2) + UserBytes("petr", "pw3", 0);
+        ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", db));
+    }
+    void PutLetters(const std::string& user, const std::vector<std::string>& texts) {
+        e2e::MakeDir(q.dir / user);
+        for (std::size_t i = 0; i < texts.size(); ++i) {
+            char name[32];
+            std::snprintf(name, sizeof name, "%03d.msg", static_cast<int>(i + 1));
+            ASSERT_TRUE(e2e::WriteFile(q.dir / (user + "/" + name), texts[i]));
+        }
+    }
+    void Start() {
+        q.Command(IDM_START);
+        ASSERT_TRUE(WaitState(kListening));
+    }
+    bool WaitState(const char* want) {
+        for (int i = 0; i < 30; ++i) {
+            if (q.State() == want) return true;
+            usleep(100 * 1000);
+        }
+        ADD_FAILURE() << "state " << q.State() << ", wanted " << want;
+        return false;
+    }
+    void Open(Pop3Client& c) {
+        ASSERT_TRUE(c.Connect(PORT));
+        ASSERT_EQ(e2e::kOk, c.Read(5).substr(0, 4));
+    }
+    void Login(Pop3Client& c, const char* name, const char* pw) {
+        ASSERT_EQ("+Ok", StatusOf(c.Ask(std::string("USER ") + name)));
+        ASSERT_EQ("+Ok", StatusOf(c.Ask(std::string("PASS ") + pw)));
+    }
+    // LIST: letter number by letter size.
+    std::map<std::size_t, int> NumbersBySize(Pop3Client& c) {
+        std::map<std::size_t, int> by_size;
+        std::string list = c.Ask("LIST");
+        EXPECT_EQ(1000u, list.size()) << StatusOf(list);
+        if (list.size() != 1000) return by_size;
+        EXPECT_EQ(std::string("+Ok\0 ", 5), list.substr(0, 5));
+        std::string body = list.substr(5, list.find('\0', 5) - 5);
+        int n = 0;
+        std::size_t size = 0;
+        int k = 0;
+        for (const char* p = body.c_str(); *p;) {
+            n = std::atoi(p);
+            p = std::strchr(p, ' ') + 1;
+            size = static_cast<std::size_t>(std::atoi(p));
+            p = std::strchr(p, ' ') + 1;
+            EXPECT_EQ(++k, n) << body;
+            by_size[size] = n;
+        }
+        return by_size;
+    }
+
+    e2e::Quorrel q;
+};
+
+const std::string kL1 = std::string("0") + "Первое письмо.";
+const std::string kL2 = std::string("0") + "Second letter, a little longer.";
+const std::string kL3 = std::string("R") + "Third, read before: the longest letter of them all.";
+
+TEST_F(ServerE2E, AConversationAndItsCommit) {
+    PutUsers();
+    PutLetters("ivan", {kL1, kL2, kL3});
+    PutLetters("maria", {kL1});
+    PutLetters("petr", {kL2});
+    ASSERT_TRUE(q.Launch());
+    EXPECT_EQ(kIdle, q.State());
+    Start();
+    std::string rows = q.Do({"rows"});
+    EXPECT_NE(std::string::npos, rows.find("row\tivan\t")) << rows;
+    EXPECT_NE(std::string::npos, rows.find("Только чтение")) << rows;
+
+    // Login belongs to the connection; QUIT before it answers and commits nothing.
+    {
+        Pop3Client c;
+        Open(c);
+        EXPECT_TRUE(WaitState(kServing));
+        EXPECT_EQ("-Erro", StatusOf(c.Ask("PASS pw1")));
+        EXPECT_EQ("-Erro", StatusOf(c.Ask("STAT")));
+        EXPECT_EQ("-Erro", StatusOf(c.Ask("USER nobody")));
+        EXPECT_EQ("+Ok", StatusOf(c.Ask("QUIT ")));
+        EXPECT_TRUE(c.ClosedByPeer());
+        EXPECT_TRUE(WaitState(kListening));
+    }
+    // A dropped connection commits nothing.
+    {
+        Pop3Client c;
+        Open(c);
+        Login(c, "ivan", "pw1");
+        NumbersBySize(c);
+        EXPECT_EQ("+Ok", StatusOf(c.Ask("DELE 1")));
+        c.Close();
+        EXPECT_TRUE(WaitState(kListening));
+    }
+    EXPECT_EQ(kL1, e2e::ReadFile(q.dir / "ivan/001.msg"));
+    EXPECT_EQ(3u, e2e::ListDir(q.dir / "ivan").size());
+
+    // The whole conversation, byte for byte.
+    Pop3Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    std::string stat = c.Ask("STAT");
+    std::string total = std::to_string(kL1.size() + kL2.size() + kL3.size());
+    EXPECT_EQ(std::string("+Ok\0 3 ", 7) + total + '\0', stat.substr(0, 8 + total.size())) << e2e::Hex(stat);
+    EXPECT_EQ(20u, stat.size());
+    std::map<std::size_t, int> num = NumbersBySize(c);
+    ASSERT_EQ(3u, num.size());
+    std::string retr = c.Ask("RETR " + std::to_string(num[kL1.size()]));
+    ASSERT_EQ(1000u, retr.size());
+    EXPECT_EQ(std::string("+Ok\0 ", 5) + kL1 + '\0', retr.substr(0, 6 + kL1.size()));
+    for (const char* bad : {"RETR 0", "RETR 4", "RETR", "DELE 0", "DELE 16", "RETR 1234"})
+        EXPECT_EQ("-Erro", StatusOf(c.Ask(bad))) << bad;
+    std::string del = std::to_string(num[kL2.size()]);
+    EXPECT_EQ("+Ok", StatusOf(c.Ask("DELE " + del)));
+    EXPECT_EQ("-Erro", StatusOf(c.Ask("DELE " + del)));
+    EXPECT_EQ("-Erro", StatusOf(c.Ask("RETR " + del)));
+    c.SendRaw(Cmd("quit "));
+    EXPECT_TRUE(c.Silent(300));
+    EXPECT_EQ("+Ok", StatusOf(c.Ask("QUIT ")));
+    EXPECT_TRUE(c.ClosedByPeer());
+    EXPECT_TRUE(WaitState(kListening));
+
+    std::vector<std::string> left = e2e::ListDir(q.dir / "ivan");
+    ASSERT_EQ(2u, left.size());
+    std::map<std::size_t, std::string> by_size;
+    for (const std::string& f : left) {
+        std::string bytes = e2e::ReadFile(q.dir / ("ivan/" + f));
+        by_size[bytes.size()] = bytes;
+    }
+    EXPECT_EQ("R" + kL1.substr(1), by_size[kL1.size()]) << "retrieved: marked read";
+    EXPECT_EQ(kL3, by_size[kL3.size()]) << "untouched, status byte as it was";
+    EXPECT_EQ(0u, by_size.count(kL2.size())) << "deleted";
+
+    // Access levels; two clients in a row, the first replaced and closed.
+    Pop3Client m;
+    Open(m);
+    Login(m, "maria", "pw2");
+    NumbersBySize(m);
+    EXPECT_EQ(1000u, m.Ask("RETR 1").size());
+    EXPECT_EQ("-Erro", StatusOf(m.Ask("DELE 1")));
+    Pop3Client p;
+    Open(p);
+    EXPECT_TRUE(m.ClosedByPeer());
+    EXPECT_EQ("-Erro", StatusOf(p.Ask("STAT"))) << "no login carried over from the replaced connection";
+    Login(p, "petr", "pw3");
+    NumbersBySize(p);
+    EXPECT_EQ("-Erro", StatusOf(p.Ask("RETR 1")));
+    EXPECT_EQ("+Ok", StatusOf(p.Ask("DELE 1")));
+    EXPECT_EQ("+Ok", StatusOf(p.Ask("QUIT ")));
+    EXPECT_TRUE(p.ClosedByPeer());
+    EXPECT_EQ(e2e::ListDir(q.dir / "maria").size(), 1u);
+    EXPECT_EQ(kL1, e2e::ReadFile(q.dir / "maria/001.msg"));
+    EXPECT_TRUE(e2e::ListDir(q.dir / "petr").empty());
+
+    int code = -1;
+    EXPECT_TRUE(q.Close(&code));
+    EXPECT_EQ(0, code);
+}
+
+TEST_F(ServerE2E, PauseAndStopDropTheClientWithoutCommit) {
+    PutUsers();
+    PutLetters("ivan", {kL1, kL2});
+    ASSERT_TRUE(q.Launch());
+    Start();
+    for (int id : {IDM_PAUSE, IDM_STOP}) {
+        SCOPED_TRACE(id);
+        Pop3Client c;
+        Open(c);
+        Login(c, "ivan", "pw1");
+        NumbersBySize(c);
+        EXPECT_EQ("+Ok", StatusOf(c.Ask("DELE 1")));
+        EXPECT_EQ("+Ok", StatusOf(c.Ask("DELE 2")));
+        EXPECT_TRUE(WaitState(kServing));
+        q.Command(id);
+        EXPECT_TRUE(c.ClosedByPeer());
+        EXPECT_EQ("", c.Read(1, 100)) << "no reply to a dropped client";
+        EXPECT_TRUE(WaitState(id == IDM_PAUSE ? kListening : kIdle));
+        EXPECT_EQ(kL1, e2e::ReadFile(q.dir / "ivan/001.msg"));
+        EXPECT_EQ(kL2, e2e::ReadFile(q.dir / "ivan/002.msg"));
+        if (id == IDM_PAUSE) {
+            // The next client is served as usual.
+            Pop3Client next;
+            Open(next);
+            EXPECT_EQ("-Erro", StatusOf(next.Ask("STAT")));
+            Login(next, "ivan", "pw1");
+            EXPECT_EQ(20u, next.Ask("STAT").size());
+            next.Close();
+            EXPECT_TRUE(WaitState(kListening));
+        }
+    }
+    EXPECT_FALSE(e2e::Listening(PORT));
+    EXPECT_EQ("", BoxLine(q.Do({"nobox", "200"})));
+    // Start after Stop loads Users.db as it is now.
+    ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", UserBytes("olga", "pw9", 1)));
+    Start();
+    std::string rows = q.Do({"rows"});
+    EXPECT_NE(std::string::npos, rows.find("row\tolga\t")) << rows;
+    EXPECT_EQ(std::string::npos, rows.find("ivan")) << rows;
+    Pop3Client c;
+    Open(c);
+    Login(c, "olga", "pw9");
+    EXPECT_EQ("-Erro", StatusOf(c.Ask("USER ivan")));
+}
+
+TEST_F(ServerE2E, StartWithoutUsersDbWarnsAndListensNot) {
+    ASSERT_TRUE(q.Launch());
+    std::string out = q.Do({"cmd", std::to_string(IDM_START), "box", "5000"});
+    EXPECT_EQ("Ошибка.\tФайл пользователей поврежден или не существует!\t1", BoxLine(out)) << out;
+    EXPECT_EQ(kIdle, q.State());
+    EXPECT_FALSE(e2e::Listening(PORT));
+}
+
+TEST_F(ServerE2E, PortTakenStopStartAtOnceAndThePortStaysOurs) {
+    PutUsers();
+    // A native listener holds port 110.
+    int blocker = socket(AF_INET, SOCK_STREAM, 0);
+    int reuse = 1;   // connections of earlier tests may linger in TIME_WAIT
+    setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(PORT);
+    ASSERT_EQ(0, bind(blocker, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    ASSERT_EQ(0, listen(blocker, 1));
+    ASSERT_TRUE(q.Launch());
+    std::string out = q.Do({"cmd", std::to_string(IDM_START), "box", "5000"});
+    EXPECT_EQ("Socket Error!\tSocket don't bind.\t0", BoxLine(out)) << out;
+    EXPECT_EQ(kIdle, q.State());
+    close(blocker);
+    out = q.Do({"cmd", std::to_string(IDM_START), "nobox", "500", "state"});
+    EXPECT_EQ("", BoxLine(out)) << out;
+    q.Command(IDM_STOP);
+
+    // Start again works; then Stop and Start at once, with the server's ends in TIME_WAIT.
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        Start();
+        Pop3Client c;
+        Open(c);
+        Login(c, "ivan", "pw1");
+        EXPECT_EQ("+Ok", StatusOf(c.Ask("QUIT ")));
+        EXPECT_TRUE(c.ClosedByPeer());
+        EXPECT_TRUE(WaitState(kListening));
+        out = q.Do({"cmd", std::to_string(IDM_STOP), "cmd", std::to_string(IDM_START), "nobox", "300", "state"});
+        EXPECT_EQ("", BoxLine(out)) << out;
+        EXPECT_NE(std::string::npos, out.find(kListening)) << out;
+        q.Command(IDM_STOP);
+        EXPECT_TRUE(WaitState(kIdle));
+    }
+    Start();
+    // Neither a native program nor another Windows program takes the port from ours.
+    int other = socket(AF_INET, SOCK_STREAM, 0);
+    int on = 1;
+    setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    EXPECT_NE(0, bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    close(other);
+    out = q.Do({"bind", "110"});
+    EXPECT_NE(std::string::npos, out.find("bind 10048")) << out;
+    Pop3Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+}
+
+TEST_F(ServerE2E, KeepsServingAfterHostileInput) {
+    PutUsers();
+    PutLetters("ivan", {kL1});
+    ASSERT_TRUE(q.Launch());
+    Start();
+    std::srand(110);
+    for (int round = 0; round < 8; ++round) {
+        SCOPED_TRACE(round);
+        Pop3Client c;
+        Open(c);
+        if (round % 4 == 3) Login(c, "ivan", "pw1");
+        std::string junk;
+        for (int i = 0; i < 20; ++i) {
+            std::string f(100, '\0');
+            for (char& ch : f) ch = static_cast<char>(std::rand() & 0xff);
+            const char* words[] = {"USER", "PASS", "STAT", "LIST", "RETR", "DELE", "XXXX"};
+            if (i % 2) std::memcpy(&f[0], words[std::rand() % 7], 4);
+            junk += f.substr(0, 1 + std::rand() % 100);
+        }
+        c.SendRaw(junk);
+        c.Read(100000, 200);
+        if (round % 2) c.Abort(); else c.Close();
+    }
+    usleep(300 * 1000);
+    Pop3Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    std::string stat = c.Ask("STAT");
+    EXPECT_EQ(std::string("+Ok\0 1 ", 7) + std::to_string(kL1.size()) + '\0', stat.substr(0, 8 + std::to_string(kL1.size()).size()));
+    EXPECT_EQ(1000u, c.Ask("RETR 1").size());
+    EXPECT_EQ(kL1, e2e::ReadFile(q.dir / "ivan/001.msg"));
+}
+
+}  // namespace

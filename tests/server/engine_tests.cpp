@@ -1,0 +1,383 @@
+// The POP3 command engine in-process: accept and greeting, login per connection, whole frames,
+// the replies' bytes, the access rule, numbers out of range, stale socket events, a replaced
+// connection, deleted users and hostile input.
+#include <cstdlib>
+
+#include "net_util.h"
+
+using net::Client;
+using net::Cmd;
+using net::StatusOf;
+
+namespace {
+
+class EngineTest : public net::NetTest {
+protected:
+    void SetUp() override {
+        NetTest::SetUp();
+        Listen();
+        PutUsers({{"ivan", "pw1", "Полный доступ"},
+                  {"maria", "pw2", "Полный доступ"},
+                  {"petr", "pw3", "Полный доступ"}});
+    }
+};
+
+std::string Letter(char status, const std::string& body) { return std::string(1, status) + body; }
+
+TEST_F(EngineTest, AcceptGreetsAndEnablesPause) {
+    EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
+    Client c;
+    ASSERT_TRUE(c.Connect(port));
+    std::string greeting = c.Read(5);
+    ASSERT_EQ(5u, greeting.size());
+    EXPECT_EQ(net::kOk, greeting.substr(0, 4));
+    EXPECT_TRUE(IsWindowEnabled(g_server.pause_button));
+    EXPECT_TRUE(harness::MenuEnabled(wnd, IDM_PAUSE));
+    EXPECT_EQ(-1, CurrentUser());
+    EXPECT_FALSE(LoggedIn());
+}
+
+// Each row: the commands of one fresh connection, in order, and the status each gets.
+struct LoginCase {
+    const char* label;
+    std::vector<std::pair<std::string, std::string>> steps;   // command text, expected status
+};
+
+TEST_F(EngineTest, LoginBelongsToTheConnection) {
+    const LoginCase cases[] = {
+        {"PASS without USER", {{"PASS pw1", "-Erro"}, {"STAT", "-Erro"}}},
+        {"mailbox commands before login", {{"STAT", "-Erro"}, {"LIST", "-Erro"}, {"RETR 1", "-Erro"}, {"DELE 1", "-Erro"}}},
+        {"USER alone opens nothing", {{"USER ivan", "+Ok"}, {"STAT", "-Erro"}, {"DELE 1", "-Erro"}}},
+        {"wrong password", {{"USER ivan", "+Ok"}, {"PASS pw2", "-Erro"}, {"STAT", "-Erro"}}},
+        {"unknown user, then the password of record 0", {{"USER nobody", "-Erro"}, {"PASS pw1", "-Erro"}}},
+        {"a failed USER unselects the earlier one", {{"USER maria", "+Ok"}, {"USER nobody", "-Erro"}, {"PASS pw2", "-Erro"}}},
+        {"a new USER ends the login", {{"USER ivan", "+Ok"}, {"PASS pw1", "+Ok"}, {"USER maria", "+Ok"}, {"STAT", "-Erro"}}},
+        {"names are case-sensitive", {{"USER Ivan", "-Erro"}}},
+        {"a name of 15 characters", {{"USER ivanivanivanivan", "-Erro"}}},
+        {"a password with a longer tail", {{"USER ivan", "+Ok"}, {"PASS pw1x", "-Erro"}, {"PASS pw", "-Erro"}}},
+        {"the password of another user", {{"USER maria", "+Ok"}, {"PASS pw1", "-Erro"}}},
+    };
+    for (const LoginCase& lc : cases) {
+        SCOPED_TRACE(lc.label);
+        Client c;
+        Open(c);
+        for (const auto& step : lc.steps) EXPECT_EQ(step.second, StatusOf(c.Ask(step.first))) << step.first;
+    }
+}
+
+TEST_F(EngineTest, StatAfterLoginCountsWhatListServes) {
+    PutLetters(1, {Letter('0', "Hello"), Letter('R', "Second letter!")});
+    Client c;
+    Open(c);
+    Login(c, "maria", "pw2");
+    EXPECT_EQ(1, CurrentUser());
+    ExpectStat(c.Ask("STAT"), "2 21");
+    if (store_loads) EXPECT_EQ(2, g_users.users[1].letter_count);
+    EXPECT_EQ(0, g_users.users[0].letter_count);
+
+    std::string list = c.Ask("LIST");
+    ASSERT_EQ(1000u, list.size()) << harness::Hex(list.substr(0, 20));
+    // The order is the store's: learn it from the sizes.
+    std::string body = list.substr(5, list.find('\0', 5) - 5);
+    EXPECT_TRUE(body == "1 6 2 15 " || body == "1 15 2 6 ") << body;
+}
+
+TEST_F(EngineTest, ListWithNoLetterIsRefusedAndStoresZero) {
+    g_users.users[0].letter_count = 7;
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    EXPECT_EQ("-Erro", StatusOf(c.Ask("LIST")));
+    EXPECT_EQ(0, g_users.users[0].letter_count);
+    ExpectStat(c.Ask("STAT"), "0 0");
+}
+
+TEST_F(EngineTest, ListCountsAfreshWithoutStat) {
+    PutLetters(0, {Letter('0', "abc")});
+    g_users.users[0].letter_count = 0;   // as a new user or Start on an empty box leaves it
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    std::string list = c.Ask("LIST");
+    ASSERT_EQ(1000u, list.size());
+    EXPECT_EQ(std::string("+Ok\0 1 4 \0", 10), list.substr(0, 10));
+    EXPECT_EQ(1, g_users.users[0].letter_count);
+}
+
+TEST_F(EngineTest, RetrSendsTheLetterAndMarksItRead) {
+    PutLetters(0, {Letter('0', "Привет")});
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    c.Ask("LIST");
+    std::string retr = c.Ask("RETR 1");
+    ASSERT_EQ(1000u, retr.size());
+    EXPECT_EQ(std::string("+Ok\0 0Привет\0", 13), retr.substr(0, 13));
+    EXPECT_EQ(1, g_letters.letters[0].is_read);
+    EXPECT_EQ(0, g_letters.letters[0].is_deleted);
+    // "1x" and "001" name letter 1; only bytes 5 to 7 count.
+    EXPECT_EQ(1000u, c.Ask("RETR 1x").size());
+    EXPECT_EQ(1000u, c.Ask("RETR 001").size());
+}
+
+TEST_F(EngineTest, NumbersThatNameNoServedLetterAreRefused) {
+    PutLetters(0, {Letter('0', "one"), Letter('0', "two"), Letter('0', "three")});
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    c.Ask("LIST");
+    const char* bad[] = {"0", "", "4", "15", "16", "999", "1234", "-1", "x1"};
+    for (const char* n : bad) {
+        SCOPED_TRACE(n);
+        EXPECT_EQ("-Erro", StatusOf(c.Ask(std::string("RETR ") + n)));
+        EXPECT_EQ("-Erro", StatusOf(c.Ask(std::string("DELE ") + n)));
+    }
+    // "RETR" with NUL at byte 4 and nothing after it.
+    EXPECT_EQ("-Erro", StatusOf(c.Ask("RETR")));
+    for (int i = 0; i < MAX_LETTERS; ++i) {
+        EXPECT_EQ(0, g_letters.letters[i].is_read) << i;
+        EXPECT_EQ(0, g_letters.letters[i].is_deleted) << i;
+    }
+    EXPECT_EQ(1000u, c.Ask("RETR 3").size());
+}
+
+TEST_F(EngineTest, DeleMarksOnceAndRetrOfADeletedLetterIsRefused) {
+    PutLetters(0, {Letter('0', "one"), Letter('0', "two")});
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    c.Ask("LIST");
+    std::string dele = c.Ask("DELE 2");
+    ASSERT_EQ(5u, dele.size());
+    EXPECT_EQ(net::kOk, dele.substr(0, 4));
+    EXPECT_EQ(1, g_letters.letters[1].is_deleted);
+    EXPECT_EQ("-Erro", StatusOf(c.Ask("DELE 2")));
+    EXPECT_EQ("-Erro", StatusOf(c.Ask("RETR 2")));
+    EXPECT_EQ(0, g_letters.letters[0].is_deleted);
+}
+
+// Each row: the status text in column 4, whether RETR and DELE pass.
+struct AccessCase { const char* status; bool retr; bool dele; };
+
+TEST_F(EngineTest, AccessIsReadFromColumnFourAtEachCommand) {
+    const AccessCase cases[] = {
+        {"Нет доступа", false, true},
+        {"Только чтение", true, false},
+        {"Полный доступ", true, true},
+        {"", true, true},
+        {"Нет доступа ", true, true},   // compared whole
+    };
+    PutLetters(0, {Letter('0', "one"), Letter('0', "two")});
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    for (const AccessCase& ac : cases) {
+        SCOPED_TRACE(ac.status);
+        c.Ask("LIST");   // a fresh load: marks of the last row gone
+        if (!store_loads) PutLetters(0, {Letter('0', "one"), Letter('0', "two")});
+        SetStatus(0, ac.status);
+        int beeps = g_beeps.count;
+        std::string retr = c.Ask("RETR 1");
+        EXPECT_EQ(ac.retr ? 1000u : 5u, retr.size());
+        if (!ac.retr) {
+            EXPECT_EQ("-Erro", StatusOf(retr));
+            ASSERT_EQ(beeps + 1, g_beeps.count);
+            EXPECT_EQ(static_cast<UINT>(MB_OK), g_beeps.types[beeps]);
+            EXPECT_EQ(0, g_letters.letters[0].is_read);
+        }
+        beeps = g_beeps.count;
+        EXPECT_EQ(ac.dele ? "+Ok" : "-Erro", StatusOf(c.Ask("DELE 2")));
+        EXPECT_EQ(ac.dele ? 1 : 0, g_letters.letters[1].is_deleted);
+        EXPECT_EQ(ac.dele ? beeps : beeps + 1, g_beeps.count);
+        // STAT and LIST pass whatever the status.
+        EXPECT_EQ(20u, c.Ask("STAT").size());
+    }
+}
+
+TEST_F(EngineTest, FramesArePutTogetherAndAnsweredInOrder) {
+    PutLetters(0, {Letter('0', "one")});
+    Client c;
+    Open(c);
+    // One frame in three pieces: one reply, after the last piece only.
+    std::string user = Cmd("USER ivan");
+    c.SendRaw(user.substr(0, 3));
+    EXPECT_TRUE(c.Silent(200));
+    c.SendRaw(user.substr(3, 50));
+    EXPECT_TRUE(c.Silent(200));
+    c.SendRaw(user.substr(53));
+    EXPECT_EQ("+Ok", StatusOf(c.Read(5)));
+    // Four frames in one send, an unknown word among them: three replies in order.
+    c.SendRaw(Cmd("PASS pw1") + Cmd("stat") + Cmd("STAT") + Cmd("DELE 9"));
+    EXPECT_EQ("+Ok", StatusOf(c.Read(5)));
+    ExpectStat(c.Read(20), "1 4");
+    EXPECT_EQ("-Erro", StatusOf(c.Read(5)));
+    EXPECT_TRUE(c.Silent(200));
+    // A frame and a half, then the rest.
+    std::string two = Cmd("STAT") + Cmd("STAT");
+    c.SendRaw(two.substr(0, 150));
+    EXPECT_EQ(20u, c.Read(20).size());
+    EXPECT_TRUE(c.Silent(200));
+    c.SendRaw(two.substr(150));
+    EXPECT_EQ(20u, c.Read(20).size());
+}
+
+TEST_F(EngineTest, UnknownWordsGetNoReply) {
+    Client c;
+    Open(c);
+    const char* words[] = {"user ivan", "Stat", "LIS", "XXXX", "", " USER ivan"};
+    for (const char* w : words) EXPECT_TRUE(c.Silent(100)) << w;
+    for (const char* w : words) {
+        c.SendRaw(Cmd(w));
+        EXPECT_TRUE(c.Silent(150)) << w;
+    }
+    EXPECT_EQ("+Ok", StatusOf(c.Ask("USER ivan")));
+}
+
+TEST_F(EngineTest, QuitAnswersClosesAndGreysPause) {
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    EXPECT_EQ("+Ok", StatusOf(c.Ask("QUIT ")));
+    EXPECT_TRUE(c.ClosedByServer());
+    EXPECT_EQ(INVALID_SOCKET, g_server.client);
+    EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
+    EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_PAUSE));
+}
+
+TEST_F(EngineTest, QuitBeforeLoginAnswersAndCommitsNothing) {
+    PutLetters(0, {Letter('0', "one"), Letter('0', "two")});
+    {
+        Client c;
+        Open(c);
+        Login(c, "ivan", "pw1");
+        c.Ask("LIST");
+        EXPECT_EQ("+Ok", StatusOf(c.Ask("DELE 1")));
+        c.Close();   // dropped: nothing committed
+        harness::PumpUntil([] { return g_server.client == INVALID_SOCKET; }, 2000);
+    }
+    Client c;
+    Open(c);
+    // QUIT with NUL at byte 4 is the same command.
+    EXPECT_EQ("+Ok", StatusOf(c.Ask("QUIT")));
+    EXPECT_TRUE(c.ClosedByServer());
+    harness::Pump(100);
+    EXPECT_TRUE(harness::FileExists("ivan\\001.msg"));
+    EXPECT_TRUE(harness::FileExists("ivan\\002.msg"));
+}
+
+TEST_F(EngineTest, ClientCloseDropsTheConnectionWithoutCommit) {
+    PutLetters(0, {Letter('0', "one")});
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    c.Ask("LIST");
+    c.Ask("DELE 1");
+    c.Close();
+    EXPECT_TRUE(harness::PumpUntil([] { return g_server.client == INVALID_SOCKET; }, 3000));
+    EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
+    EXPECT_TRUE(harness::FileExists("ivan\\001.msg"));
+    EXPECT_FALSE(LoggedIn());
+}
+
+TEST_F(EngineTest, ANewConnectionReplacesAndClosesTheOldOne) {
+    Client first;
+    Open(first);
+    Login(first, "ivan", "pw1");
+    Client second;
+    Open(second);
+    EXPECT_TRUE(first.ClosedByServer());
+    // The second starts afresh: no login carried over.
+    EXPECT_EQ("-Erro", StatusOf(second.Ask("STAT")));
+    EXPECT_EQ("-Erro", StatusOf(second.Ask("PASS pw1")));
+    Login(second, "maria", "pw2");
+    EXPECT_EQ(20u, second.Ask("STAT").size());
+    EXPECT_TRUE(IsWindowEnabled(g_server.pause_button));
+}
+
+TEST_F(EngineTest, StaleEventsAreNotTakenAsTheCurrentClients) {
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    SOCKET current = g_server.client;
+    struct { const char* label; WPARAM socket; LPARAM event; } events[] = {
+        {"close of an unknown socket", current + 4, FD_CLOSE},
+        {"read of an unknown socket", current + 4, FD_READ},
+        {"read with nothing waiting", current, FD_READ},
+        {"close while the socket is alive", current, FD_CLOSE},
+        {"accept with nothing pending", g_server.listener, FD_ACCEPT},
+        {"accept from a socket that is not the listener", current, FD_ACCEPT},
+        {"an event not handled", current, FD_WRITE},
+    };
+    for (const auto& e : events) {
+        SCOPED_TRACE(e.label);
+        SendMessageA(wnd, WM_SOCKETEVENT, e.socket, WSAMAKESELECTREPLY(e.event, 0));
+        EXPECT_EQ(current, g_server.client);
+        EXPECT_TRUE(LoggedIn());
+        EXPECT_TRUE(c.Silent(100));
+    }
+    EXPECT_EQ(20u, c.Ask("STAT").size());
+}
+
+TEST_F(EngineTest, DeletingTheConnectedUserDropsTheConnection) {
+    Client c;
+    Open(c);
+    Login(c, "maria", "pw2");
+    OnUserDeleted(2);   // a later record: nothing changes
+    EXPECT_EQ(1, CurrentUser());
+    EXPECT_TRUE(c.Silent(100));
+    OnUserDeleted(1);
+    EXPECT_TRUE(c.ClosedByServer());
+    EXPECT_EQ(INVALID_SOCKET, g_server.client);
+    EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
+}
+
+TEST_F(EngineTest, DeletingAnEarlierRecordKeepsTheConnectionOnItsUser) {
+    PutLetters(2, {Letter('0', "p")});
+    Client c;
+    Open(c);
+    Login(c, "petr", "pw3");
+    // The registry removes record 0 and its row, then tells the engine.
+    g_users.users[0] = g_users.users[1];
+    g_users.users[1] = g_users.users[2];
+    g_users.count = 2;
+    SendMessageA(g_server.user_list, LVM_DELETEITEM, 0, 0);
+    OnUserDeleted(0);
+    EXPECT_EQ(1, CurrentUser());
+    ExpectStat(c.Ask("STAT"), "1 2");
+    if (store_loads) EXPECT_EQ(1, g_users.users[1].letter_count);
+    EXPECT_EQ(0, g_users.users[0].letter_count);
+    // The access is read from petr's row, now row 1.
+    SetStatus(0, "Нет доступа");
+    EXPECT_EQ(1000u, c.Ask("RETR 1").size());
+    SetStatus(1, "Нет доступа");
+    EXPECT_EQ("-Erro", StatusOf(c.Ask("RETR 1")));
+}
+
+TEST_F(EngineTest, KeepsServingAfterHostileInput) {
+    PutLetters(0, {Letter('0', "one")});
+    std::srand(4242);
+    for (int round = 0; round < 6; ++round) {
+        SCOPED_TRACE(round);
+        Client c;
+        Open(c);
+        // Random frames, random cuts, an abrupt end.
+        for (int i = 0; i < 30; ++i) {
+            std::string f(wire::COMMAND_FRAME_SIZE, '\0');
+            for (char& ch : f) ch = static_cast<char>(std::rand() & 0xff);
+            const char* words[] = {"USER", "PASS", "STAT", "LIST", "RETR", "DELE", "XXXX"};
+            if (i % 2) std::memcpy(&f[0], words[std::rand() % 7], 4);
+            c.SendRaw(f.substr(0, 1 + std::rand() % f.size()));
+        }
+        harness::Pump(100);
+        if (round % 2) c.Abort(); else c.Close();
+        harness::Pump(100);
+    }
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    ExpectStat(c.Ask("STAT"), "1 4");
+    EXPECT_EQ(1000u, c.Ask("RETR 1").size());
+    EXPECT_TRUE(harness::FileExists("ivan\\001.msg"));
+}
+
+}  // namespace

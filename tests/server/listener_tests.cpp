@@ -1,0 +1,186 @@
+// Start, Stop and Pause in-process: the listening socket, the enabling of the controls, every
+// "Socket Error!" box, and what a connected client sees.
+#include "listener.h"
+#include "net_util.h"
+
+using net::Client;
+using net::StatusOf;
+
+namespace {
+
+class ListenerTest : public net::NetTest {
+protected:
+    // Users.db with the given users, and the window.  Skips where the registry cannot load it
+    // yet (its part is built apart from this one).
+    void Prepare(const std::vector<std::pair<const char*, std::int32_t>>& users) {
+        std::string db;
+        for (const auto& u : users) {
+            UserRecord r = {};
+            CopyText(r.name, sizeof r.name, u.first);
+            CopyText(r.password, sizeof r.password, "pw");
+            CopyText(r.ip_address, sizeof r.ip_address, "127.0.0.1");
+            r.access_level = u.second;
+            unsigned char bytes[USER_RECORD_SIZE];
+            EncodeUserRecord(r, bytes);
+            db.append(reinterpret_cast<char*>(bytes), sizeof bytes);
+        }
+        ASSERT_TRUE(harness::WriteBytes("Users.db", db));
+        OpenWindowWithPassword("pw");
+        if (!LoadUsers()) GTEST_SKIP() << "the user registry does not load Users.db in this tree";
+        SendMessageA(g_server.user_list, LVM_DELETEALLITEMS, 0, 0);
+    }
+    unsigned short BoundPort() {
+        sockaddr_in a = {};
+        int len = sizeof a;
+        getsockname(g_server.listener, reinterpret_cast<sockaddr*>(&a), &len);
+        return ntohs(a.sin_port);
+    }
+    void ExpectIdle() {
+        EXPECT_EQ(INVALID_SOCKET, g_server.listener);
+        EXPECT_TRUE(IsWindowEnabled(g_server.start_button));
+        EXPECT_TRUE(harness::MenuEnabled(wnd, IDM_START));
+        EXPECT_FALSE(IsWindowEnabled(g_server.stop_button));
+        EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_STOP));
+        EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
+        EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_PAUSE));
+    }
+    void ExpectSocketBox(std::size_t i, const char* text) {
+        ASSERT_LT(i, modals->boxes.size());
+        const harness::Box& b = modals->boxes[i];
+        EXPECT_EQ(text, b.text);
+        EXPECT_EQ("Socket Error!", b.caption);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), b.icon);
+        EXPECT_EQ(nullptr, b.owner);
+        EXPECT_EQ(0, b.beeps);
+    }
+};
+
+TEST_F(ListenerTest, StartLoadsTheUsersListensAndSetsTheControls) {
+    Prepare({{"ivan", 1}, {"maria", 2}});
+    if (IsSkipped()) return;
+    g_server.port = 0;
+    Command(IDM_START);
+    EXPECT_TRUE(modals->boxes.empty());
+    ASSERT_NE(INVALID_SOCKET, g_server.listener);
+    EXPECT_EQ(2, harness::ListCount(g_server.user_list));
+    EXPECT_FALSE(IsWindowEnabled(g_server.start_button));
+    EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_START));
+    EXPECT_TRUE(IsWindowEnabled(g_server.stop_button));
+    EXPECT_TRUE(harness::MenuEnabled(wnd, IDM_STOP));
+    EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
+    EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_PAUSE));
+    port = BoundPort();
+    Client c;
+    Open(c);
+    EXPECT_TRUE(IsWindowEnabled(g_server.pause_button));
+    Login(c, "maria", "pw");
+}
+
+TEST_F(ListenerTest, StartWithoutUsersDbMakesNoSocket) {
+    OpenWindowWithPassword("pw");
+    g_server.port = 0;
+    Command(IDM_START);
+    ExpectIdle();
+    for (const harness::Box& b : modals->boxes) EXPECT_NE("Socket Error!", b.caption);
+}
+
+TEST_F(ListenerTest, StartOnATakenPortFailsAndReleasesItsSocket) {
+    Prepare({{"ivan", 1}});
+    if (IsSkipped()) return;
+    SOCKET blocker = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    ASSERT_EQ(0, bind(blocker, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    ASSERT_EQ(0, listen(blocker, 1));
+    int len = sizeof a;
+    getsockname(blocker, reinterpret_cast<sockaddr*>(&a), &len);
+    g_server.port = ntohs(a.sin_port);
+
+    Command(IDM_START);
+    ASSERT_EQ(1u, modals->boxes.size());
+    ExpectSocketBox(0, "Socket don't bind.");
+    ExpectIdle();
+    EXPECT_EQ(1, harness::ListCount(g_server.user_list)) << "the users loaded stay shown";
+
+    // Start can be chosen again and works once the port is free.
+    closesocket(blocker);
+    Command(IDM_START);
+    EXPECT_EQ(1u, modals->boxes.size());
+    EXPECT_NE(INVALID_SOCKET, g_server.listener);
+    EXPECT_EQ(g_server.port, BoundPort());
+}
+
+TEST_F(ListenerTest, StopClosesBothSocketsWithoutReplyAndEmptiesTheList) {
+    Prepare({{"ivan", 1}});
+    if (IsSkipped()) return;
+    g_server.port = 0;
+    Command(IDM_START);
+    port = BoundPort();
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw");
+    Command(IDM_STOP);
+    EXPECT_TRUE(c.ClosedByServer());
+    EXPECT_EQ(INVALID_SOCKET, g_server.client);
+    EXPECT_EQ(0, harness::ListCount(g_server.user_list));
+    EXPECT_EQ(1u, g_users.count) << "the user table is kept";
+    ExpectIdle();
+    EXPECT_TRUE(modals->boxes.empty());
+    Client late;
+    EXPECT_FALSE(late.Connect(port)) << "nothing listens after Stop";
+}
+
+TEST_F(ListenerTest, PauseDropsTheClientAndKeepsListening) {
+    Prepare({{"ivan", 1}});
+    if (IsSkipped()) return;
+    g_server.port = 0;
+    Command(IDM_START);
+    port = BoundPort();
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw");
+    Command(IDM_PAUSE);
+    EXPECT_TRUE(c.ClosedByServer());
+    EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
+    EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_PAUSE));
+    EXPECT_TRUE(IsWindowEnabled(g_server.stop_button));
+    EXPECT_TRUE(modals->boxes.empty());
+    Client next;
+    Open(next);
+    EXPECT_TRUE(IsWindowEnabled(g_server.pause_button));
+    EXPECT_EQ("-Erro", StatusOf(next.Ask("STAT"))) << "the new client is not logged in";
+}
+
+TEST_F(ListenerTest, StartRightAfterStopBindsDespiteTimeWaitAndKeepsThePortOurs) {
+    Prepare({{"ivan", 1}});
+    if (IsSkipped()) return;
+    g_server.port = 41110;
+    for (int run = 0; run < 3; ++run) {
+        SCOPED_TRACE(run);
+        Command(IDM_START);
+        ASSERT_NE(INVALID_SOCKET, g_server.listener);
+        port = g_server.port;
+        Client c;
+        Open(c);
+        // The server closes first after QUIT: its end of the connection lingers in TIME_WAIT.
+        EXPECT_EQ("+Ok", StatusOf(c.Ask("QUIT ")));
+        EXPECT_TRUE(c.ClosedByServer());
+        Command(IDM_STOP);
+    }
+    Command(IDM_START);
+    ASSERT_NE(INVALID_SOCKET, g_server.listener);
+    EXPECT_TRUE(modals->boxes.empty());
+    // Another socket cannot take the port, with or without SO_REUSEADDR.
+    for (int reuse = 0; reuse < 2; ++reuse) {
+        SOCKET other = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        BOOL on = TRUE;
+        if (reuse) setsockopt(other, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&on), sizeof on);
+        sockaddr_in a = {};
+        a.sin_family = AF_INET;
+        a.sin_port = htons(g_server.port);
+        EXPECT_EQ(SOCKET_ERROR, bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a)) << reuse;
+        closesocket(other);
+    }
+}
+
+}  // namespace
