@@ -132,11 +132,11 @@ void WineProcess::Kill() {
     pid_ = -1;
 }
 
-std::string Drive(const std::vector<std::string>& actions, int ms) {
+std::string Drive(const std::vector<std::string>& actions, int ms, const char* driver) {
     int fds[2];
     if (pipe(fds) != 0) return "";
     std::vector<std::string> argv = {"/bin/sh", WineRun(), "--prefix", WinePrefix(),
-                                     WinBuildDir() + "/tests/e2e/qdriver.exe"};
+                                     WinBuildDir() + "/tests/e2e/" + driver};
     argv.insert(argv.end(), actions.begin(), actions.end());
     pid_t pid = Spawn(argv, "", fds[1]);
     close(fds[1]);

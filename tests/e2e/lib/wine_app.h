@@ -50,8 +50,9 @@ private:
     pid_t pid_ = -1;
 };
 
-// Runs the driver with these actions and returns its output (bounded by `ms`; killed after).
-std::string Drive(const std::vector<std::string>& actions, int ms = 30000);
+// Runs a driver (qdriver.exe for Quorrel, vdriver.exe for Vindle) with these actions and returns
+// its output (bounded by `ms`; killed after).
+std::string Drive(const std::vector<std::string>& actions, int ms = 30000, const char* driver = "qdriver.exe");
 
 // Quorrel.exe in a temp folder, with the data the test put there before Launch.
 class Quorrel {
