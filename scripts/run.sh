@@ -30,26 +30,31 @@ export WINE_RUN_XDISPLAY=${WINE_RUN_XDISPLAY:-:96}
 shots="$build/shots"
 mkdir -p "$shots"
 cd "$data"
-pids=""
-for p in $programs; do
-    dir=$(echo "$p" | sed 's/Quorrel/server/;s/Vindle/client/')
-    $wine_run "$build/win/$dir/$p.exe" >/dev/null 2>&1 &
-    pids="$pids $!"
-    sleep 1
-done
-export DISPLAY=$WINE_RUN_XDISPLAY
-wait_for() { i=0; while ! xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; do
+wait_for() { i=0; while ! DISPLAY=$WINE_RUN_XDISPLAY xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1; do
                  i=$((i+1)); [ $i -lt 100 ] || return 1; sleep 0.2; done; }
-for title in "POP3 - СЕРВЕР." "POP3 - КЛИЕНТ"; do
-    case "$title" in *КЛИЕНТ*) [ -f "$build/win/client/Vindle.exe" ] || continue ;; esac
-    if wait_for "$title"; then
+shoot() {   # title, file name
+    if wait_for "$1"; then
         sleep 1
-        out="$shots/$(echo "$title" | sed 's/СЕРВЕР./server/;s/КЛИЕНТ/client/;s/[^A-Za-z]//g').png"
-        "$top/scripts/shot.sh" "$title" "$out" 0
-        echo "Screenshot of \"$title\": $out"
+        DISPLAY=$WINE_RUN_XDISPLAY "$top/scripts/shot.sh" "$1" "$shots/$2" 0
+        echo "Screenshot of \"$1\": $shots/$2"
     else
-        echo "The window \"$title\" did not appear." >&2
+        echo "The window \"$1\" did not appear." >&2
     fi
-done
+}
+# The drivers of the end-to-end tests play the person: Start in the server; in the client,
+# connect as ivan, list the letters and read the first one.
+drivers="$build/win/tests/e2e"
+pids=""
+$wine_run "$build/win/server/Quorrel.exe" >/dev/null 2>&1 &
+pids="$pids $!"
+$wine_run "$drivers/qdriver.exe" wait cmd 1002 >/dev/null 2>&1 || true
+shoot "POP3 - СЕРВЕР." server.png
+if [ -f "$build/win/client/Vindle.exe" ]; then
+    $wine_run "$build/win/client/Vindle.exe" >/dev/null 2>&1 &
+    pids="$pids $!"
+    $wine_run "$drivers/vdriver.exe" wait connect 127.0.0.1 ivan ivan1 enabled 5 10000 cmd 5 rows 3 10000 \
+        select 0 cmd 6 text 5000 >/dev/null 2>&1 || true
+    shoot "POP3 - КЛИЕНТ" client.png
+fi
 for pid in $pids; do kill "$pid" 2>/dev/null || true; done
 "$top/scripts/wine-run.sh" --prefix "$prefix" --stop
