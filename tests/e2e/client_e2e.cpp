@@ -18,16 +18,6 @@ constexpr int IDC_STATISTICS = 4, IDC_LIST = 5, IDC_READ = 6, IDC_DELETE = 7, ID
 
 std::string Vindle(const std::vector<std::string>& actions) { return e2e::Drive(actions, 30000, "vdriver.exe"); }
 
-std::string Hex(const std::string& s) {
-    std::string out;
-    char b[4];
-    for (unsigned char c : s) {
-        std::snprintf(b, sizeof b, "%02x", c);
-        out += b;
-    }
-    return out;
-}
-
 std::string Record(const char* name, const char* password, int access) {
     std::string r(55, '\0');
     std::memcpy(&r[0], name, std::strlen(name));
@@ -89,7 +79,7 @@ TEST(ClientE2E, AWholeConversationFromTheClientsButtons) {
     ASSERT_EQ(1u, boxes.size()) << out;
     EXPECT_EQ("Статистика.", boxes[0][0]);
     std::string total = std::to_string(kA.size() + kB.size() + kC.size());
-    EXPECT_EQ(Hex("Сообщений: 3\n         Размер: " + total + " байт."), boxes[0][1]);
+    EXPECT_EQ(e2e::Hex("Сообщений: 3\n         Размер: " + total + " байт."), boxes[0][1]);
 
     // The list: three rows numbered 1 to 3, each with its own letter's size.
     out = Vindle({"cmd", "5", "rows", "3", "10000"});
@@ -109,7 +99,7 @@ TEST(ClientE2E, AWholeConversationFromTheClientsButtons) {
     out = Vindle({"select", "0", "cmd", "6", "text", "10000", "cell", "0", "2", "read", "10000"});
     auto text = Lines(out, "text");
     ASSERT_EQ(1u, text.size()) << out;
-    EXPECT_EQ(Hex(files.at(row_file[0])), text[0][0]);
+    EXPECT_EQ(e2e::Hex(files.at(row_file[0])), text[0][0]);
     EXPECT_NE(std::string::npos, out.find("cell ok")) << out;
 
     // Delete the second row: marked, still listed, still on disk until QUIT.

@@ -15,6 +15,7 @@
 //                             "deleted" for "УДАЛЕНО", "empty"): "cell ok" or "cell <text>"
 //                             (the marks are named, since the command line is not Windows-1251)
 //   text MS                   wait up to MS ms for a non-empty letter text box: "text\t<hex bytes>"
+//                             (each byte as two hex digits and a space)
 //   state                     "state" and the enabling (0/1) of the controls 2 to 8 and the status line
 //   box MS / nobox MS         as qdriver: "box\t<caption>\t<text hex>" and press OK, or "nobox"
 //   close                     post WM_CLOSE to the main window
@@ -46,7 +47,7 @@ std::string Hex(const std::string& s) {
     std::string out;
     char b[4];
     for (unsigned char c : s) {
-        std::snprintf(b, sizeof b, "%02x", c);
+        std::snprintf(b, sizeof b, "%02x ", c);
         out += b;
     }
     return out;
