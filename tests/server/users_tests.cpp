@@ -85,6 +85,18 @@ TEST_F(UsersTest, LoadFillsTableAndRowsFromWholeRecords) {
     EXPECT_EQ(2, ListCount(g_server.user_list)) << "loading again duplicates nothing";
 }
 
+TEST_F(UsersTest, RecordWithoutZeroBytesLoadsEachFieldCutToItsRoom) {
+    // Written from outside: no text field has its NUL.
+    harness::WriteBytes("Users.db", std::string(USER_RECORD_SIZE, 'A') + Bytes(User("bob", "1.1.1.1", "b")));
+    ASSERT_TRUE(LoadUsers());
+    ASSERT_EQ(2u, g_users.count);
+    EXPECT_EQ(std::string(19, 'A'), ListCell(g_server.user_list, 0, 0));
+    EXPECT_EQ(std::string(16, 'A'), ListCell(g_server.user_list, 0, 1));
+    EXPECT_EQ(std::string(9, 'A'), ListCell(g_server.user_list, 0, 2));
+    EXPECT_EQ((std::vector<std::string>{"bob", "1.1.1.1", "b", "0", "Полный доступ"}), Row(1));
+    EXPECT_TRUE(modals->boxes.empty());
+}
+
 TEST_F(UsersTest, MissingFileWarnsAndChangesNothing) {
     EXPECT_FALSE(LoadUsers());
     ASSERT_EQ(1u, modals->boxes.size());
