@@ -1,6 +1,7 @@
 // The POP3 command engine in-process: accept and greeting, login per connection, whole frames,
 // the replies' bytes, the access rule, numbers out of range, stale socket events, a replaced
 // connection, deleted users and hostile input.
+#include <cstdio>
 #include <cstdlib>
 
 #include "net_util.h"
@@ -72,7 +73,9 @@ TEST_F(EngineTest, StatAfterLoginCountsWhatListServes) {
     Login(c, "maria", "pw2");
     EXPECT_EQ(1, CurrentUser());
     ExpectStat(c.Ask("STAT"), "2 21");
-    if (store_loads) EXPECT_EQ(2, g_users.users[1].letter_count);
+    if (store_loads) {
+        EXPECT_EQ(2, g_users.users[1].letter_count);
+    }
     EXPECT_EQ(0, g_users.users[0].letter_count);
 
     std::string list = c.Ask("LIST");
@@ -80,6 +83,37 @@ TEST_F(EngineTest, StatAfterLoginCountsWhatListServes) {
     // The order is the store's: learn it from the sizes.
     std::string body = list.substr(5, list.find('\0', 5) - 5);
     EXPECT_TRUE(body == "1 6 2 15 " || body == "1 15 2 6 ") << body;
+}
+
+// 17 letters, the first over the 994 bytes a letter is served with: STAT gives exactly the
+// count and total of what LIST serves.
+TEST_F(EngineTest, StatCountsOnlyWhatListServes) {
+    std::vector<std::string> letters(17, Letter('0', "x"));
+    letters[0] = Letter('0', std::string(1500, 'a'));
+    PutLetters(0, letters);
+    if (!store_loads) GTEST_SKIP() << "the mailbox store does not load letters in this tree";
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    std::string stat = c.Ask("STAT");
+    ASSERT_EQ(wire::STAT_FRAME_SIZE, stat.size());
+    std::string list = c.Ask("LIST");
+    ASSERT_EQ(1000u, list.size());
+    // "k size " pairs from byte 5 on.
+    std::string body = list.substr(5, list.find('\0', 5) - 5);
+    int pairs = 0;
+    long long total = 0;
+    for (std::size_t pos = 0; pos < body.size();) {
+        int k = 0, size = 0, used = 0;
+        ASSERT_EQ(2, std::sscanf(body.c_str() + pos, "%d %d %n", &k, &size, &used)) << body;
+        EXPECT_EQ(++pairs, k);
+        EXPECT_LE(size, 994);
+        total += size;
+        pos += static_cast<std::size_t>(used);
+    }
+    EXPECT_EQ(MAX_LETTERS, pairs);
+    ExpectStat(stat, ("15 " + std::to_string(total)).c_str());
+    EXPECT_EQ(15, g_users.users[0].letter_count);
 }
 
 TEST_F(EngineTest, ListWithNoLetterIsRefusedAndStoresZero) {
@@ -344,7 +378,9 @@ TEST_F(EngineTest, DeletingAnEarlierRecordKeepsTheConnectionOnItsUser) {
     OnUserDeleted(0);
     EXPECT_EQ(1, CurrentUser());
     ExpectStat(c.Ask("STAT"), "1 2");
-    if (store_loads) EXPECT_EQ(1, g_users.users[1].letter_count);
+    if (store_loads) {
+        EXPECT_EQ(1, g_users.users[1].letter_count);
+    }
     EXPECT_EQ(0, g_users.users[0].letter_count);
     // The access is read from petr's row, now row 1.
     SetStatus(0, "Нет доступа");
