@@ -353,9 +353,12 @@ TEST_F(EngineTest, StaleEventsAreNotTakenAsTheCurrentClients) {
 }
 
 TEST_F(EngineTest, DeletingTheConnectedUserDropsTheConnection) {
+    PutLetters(1, {Letter('0', "m1")});
     Client c;
     Open(c);
     Login(c, "maria", "pw2");
+    c.Ask("LIST");
+    EXPECT_EQ("+Ok", StatusOf(c.Ask("DELE 1")));
     OnUserDeleted(2);   // a later record: nothing changes
     EXPECT_EQ(1, CurrentUser());
     EXPECT_TRUE(c.Silent(100));
@@ -363,6 +366,21 @@ TEST_F(EngineTest, DeletingTheConnectedUserDropsTheConnection) {
     EXPECT_TRUE(c.ClosedByServer());
     EXPECT_EQ(INVALID_SOCKET, g_server.client);
     EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
+    EXPECT_TRUE(harness::FileExists("maria\\001.msg")) << "dropped as by Pause: nothing committed";
+}
+
+// A table that lost the selected user's record without the engine being told: the connection
+// gets nothing of whichever record is there or past the end.
+TEST_F(EngineTest, AUserPastTheTableIsServedNothing) {
+    PutLetters(2, {Letter('0', "p")});
+    Client c;
+    Open(c);
+    Login(c, "petr", "pw3");
+    g_users.count = 2;
+    const char* commands[] = {"STAT", "LIST", "RETR 1", "DELE 1"};
+    for (const char* cmd : commands) EXPECT_EQ("-Erro", StatusOf(c.Ask(cmd))) << cmd;
+    EXPECT_EQ("+Ok", StatusOf(c.Ask("QUIT")));
+    EXPECT_TRUE(harness::FileExists("petr\\001.msg"));
 }
 
 TEST_F(EngineTest, DeletingAnEarlierRecordKeepsTheConnectionOnItsUser) {
