@@ -1,6 +1,7 @@
 // The POP3 command engine in-process: accept and greeting, login per connection, whole frames,
 // the replies' bytes, the access rule, numbers out of range, stale socket events, a replaced
 // connection, deleted users and hostile input.
+#include <cstdio>
 #include <cstdlib>
 
 #include "net_util.h"
@@ -72,7 +73,9 @@ TEST_F(EngineTest, StatAfterLoginCountsWhatListServes) {
     Login(c, "maria", "pw2");
     EXPECT_EQ(1, CurrentUser());
     ExpectStat(c.Ask("STAT"), "2 21");
-    if (store_loads) EXPECT_EQ(2, g_users.users[1].letter_count);
+    if (store_loads) {
+        EXPECT_EQ(2, g_users.users[1].letter_count);
+    }
     EXPECT_EQ(0, g_users.users[0].letter_count);
 
     std::string list = c.Ask("LIST");
@@ -80,6 +83,37 @@ TEST_F(EngineTest, StatAfterLoginCountsWhatListServes) {
     // The order is the store's: learn it from the sizes.
     std::string body = list.substr(5, list.find('\0', 5) - 5);
     EXPECT_TRUE(body == "1 6 2 15 " || body == "1 15 2 6 ") << body;
+}
+
+// 17 letters, the first over the 994 bytes a letter is served with: STAT gives exactly the
+// count and total of what LIST serves.
+TEST_F(EngineTest, StatCountsOnlyWhatListServes) {
+    std::vector<std::string> letters(17, Letter('0', "x"));
+    letters[0] = Letter('0', std::string(1500, 'a'));
+    PutLetters(0, letters);
+    if (!store_loads) GTEST_SKIP() << "the mailbox store does not load letters in this tree";
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    std::string stat = c.Ask("STAT");
+    ASSERT_EQ(wire::STAT_FRAME_SIZE, stat.size());
+    std::string list = c.Ask("LIST");
+    ASSERT_EQ(1000u, list.size());
+    // "k size " pairs from byte 5 on.
+    std::string body = list.substr(5, list.find('\0', 5) - 5);
+    int pairs = 0;
+    long long total = 0;
+    for (std::size_t pos = 0; pos < body.size();) {
+        int k = 0, size = 0, used = 0;
+        ASSERT_EQ(2, std::sscanf(body.c_str() + pos, "%d %d %n", &k, &size, &used)) << body;
+        EXPECT_EQ(++pairs, k);
+        EXPECT_LE(size, 994);
+        total += size;
+        pos += static_cast<std::size_t>(used);
+    }
+    EXPECT_EQ(MAX_LETTERS, pairs);
+    ExpectStat(stat, ("15 " + std::to_string(total)).c_str());
+    EXPECT_EQ(15, g_users.users[0].letter_count);
 }
 
 TEST_F(EngineTest, ListWithNoLetterIsRefusedAndStoresZero) {
@@ -319,9 +353,12 @@ TEST_F(EngineTest, StaleEventsAreNotTakenAsTheCurrentClients) {
 }
 
 TEST_F(EngineTest, DeletingTheConnectedUserDropsTheConnection) {
+    PutLetters(1, {Letter('0', "m1")});
     Client c;
     Open(c);
     Login(c, "maria", "pw2");
+    c.Ask("LIST");
+    EXPECT_EQ("+Ok", StatusOf(c.Ask("DELE 1")));
     OnUserDeleted(2);   // a later record: nothing changes
     EXPECT_EQ(1, CurrentUser());
     EXPECT_TRUE(c.Silent(100));
@@ -329,6 +366,21 @@ TEST_F(EngineTest, DeletingTheConnectedUserDropsTheConnection) {
     EXPECT_TRUE(c.ClosedByServer());
     EXPECT_EQ(INVALID_SOCKET, g_server.client);
     EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
+    EXPECT_TRUE(harness::FileExists("maria\\001.msg")) << "dropped as by Pause: nothing committed";
+}
+
+// A table that lost the selected user's record without the engine being told: the connection
+// gets nothing of whichever record is there or past the end.
+TEST_F(EngineTest, AUserPastTheTableIsServedNothing) {
+    PutLetters(2, {Letter('0', "p")});
+    Client c;
+    Open(c);
+    Login(c, "petr", "pw3");
+    g_users.count = 2;
+    const char* commands[] = {"STAT", "LIST", "RETR 1", "DELE 1"};
+    for (const char* cmd : commands) EXPECT_EQ("-Erro", StatusOf(c.Ask(cmd))) << cmd;
+    EXPECT_EQ("+Ok", StatusOf(c.Ask("QUIT")));
+    EXPECT_TRUE(harness::FileExists("petr\\001.msg"));
 }
 
 TEST_F(EngineTest, DeletingAnEarlierRecordKeepsTheConnectionOnItsUser) {
@@ -344,7 +396,9 @@ TEST_F(EngineTest, DeletingAnEarlierRecordKeepsTheConnectionOnItsUser) {
     OnUserDeleted(0);
     EXPECT_EQ(1, CurrentUser());
     ExpectStat(c.Ask("STAT"), "1 2");
-    if (store_loads) EXPECT_EQ(1, g_users.users[1].letter_count);
+    if (store_loads) {
+        EXPECT_EQ(1, g_users.users[1].letter_count);
+    }
     EXPECT_EQ(0, g_users.users[0].letter_count);
     // The access is read from petr's row, now row 1.
     SetStatus(0, "Нет доступа");

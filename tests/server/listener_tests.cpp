@@ -1,5 +1,7 @@
 // Start, Stop and Pause in-process: the listening socket, the enabling of the controls, every
 // "Socket Error!" box, and what a connected client sees.
+#include <set>
+
 #include "listener.h"
 #include "net_util.h"
 
@@ -7,6 +9,18 @@ using net::Client;
 using net::StatusOf;
 
 namespace {
+
+// Every socket handle open in this process, found by asking each handle value for its type:
+// a socket that a command makes and leaves open shows up as a new member.
+std::set<SOCKET> OpenSockets() {
+    std::set<SOCKET> open;
+    for (SOCKET h = 4; h < 0x10000; h += 4) {
+        int type = 0;
+        int len = sizeof type;
+        if (getsockopt(h, SOL_SOCKET, SO_TYPE, reinterpret_cast<char*>(&type), &len) == 0) open.insert(h);
+    }
+    return open;
+}
 
 class ListenerTest : public net::NetTest {
 protected:
@@ -96,10 +110,13 @@ TEST_F(ListenerTest, StartOnATakenPortFailsAndReleasesItsSocket) {
     getsockname(blocker, reinterpret_cast<sockaddr*>(&a), &len);
     g_server.port = ntohs(a.sin_port);
 
+    std::set<SOCKET> before = OpenSockets();
+    ASSERT_EQ(1u, before.count(blocker)) << "the handle scan sees sockets";
     Command(IDM_START);
     ASSERT_EQ(1u, modals->boxes.size());
     ExpectSocketBox(0, "Socket don't bind.");
     ExpectIdle();
+    EXPECT_EQ(before, OpenSockets()) << "the socket of the failed Start is closed";
     EXPECT_EQ(1, harness::ListCount(g_server.user_list)) << "the users loaded stay shown";
 
     // Start can be chosen again and works once the port is free.
