@@ -27,7 +27,9 @@ fi
 # or they keep the lock held forever: hence the 9>&- on each of them.
 (
   flock 9
-  if [ -z "$DISPLAY" ] && [ ! -e "/tmp/.X11-unix/X${xd#:}" ]; then
+  # An X server killed without its clean-up leaves its socket behind: ask the display itself.
+  if [ -z "$DISPLAY" ] && ! xdpyinfo -display "$xd" >/dev/null 2>&1; then
+      rm -f "/tmp/.X11-unix/X${xd#:}" "/tmp/.X${xd#:}-lock"
       setsid Xvfb "$xd" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 </dev/null 9>&- &
       echo $! > "$state/xvfb.pid"
       i=0; while [ ! -e "/tmp/.X11-unix/X${xd#:}" ] && [ $i -lt 50 ]; do sleep 0.1; i=$((i+1)); done
