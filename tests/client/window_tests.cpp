@@ -5,13 +5,6 @@ using harness::Text;
 
 namespace {
 
-RECT ClientRectOf(HWND child) {
-    RECT r;
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
 struct ControlSpec { HWND* handle; int id; const char* cls; const char* text; int x, y, w, h; };
 const ControlSpec kControls[] = {
     {&g_client.letter_text, IDC_LETTERTEXT, "Edit", "", 10, 70, 610, 150},
@@ -75,7 +68,7 @@ TEST_F(ClientTest, ControlsStandWhereTheyBelongAndStayOnResize) {
             EXPECT_EQ(c.id, GetDlgCtrlID(h)) << c.text;
             EXPECT_EQ(c.cls, harness::ClassName(h)) << c.text;
             EXPECT_EQ(c.text, Text(h)) << c.cls;
-            RECT r = ClientRectOf(h);
+            RECT r = harness::RectInParent(h);
             EXPECT_EQ(c.x, r.left) << c.text;
             EXPECT_EQ(c.y, r.top) << c.text;
             EXPECT_EQ(c.w, r.right - r.left) << c.text;

@@ -98,6 +98,13 @@ std::string Text(HWND h) {
     return b;
 }
 
+RECT RectInParent(HWND child) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
 std::string ItemText(HWND dlg, int id) { return Text(GetDlgItem(dlg, id)); }
 
 std::string ClassName(HWND h) {

@@ -70,6 +70,8 @@ UINT BoxIcon(HWND box);
 bool IsMessageBox(HWND h);
 
 std::string Text(HWND h);
+// A child control's rectangle in its parent's client pixels.
+RECT RectInParent(HWND child);
 std::string ItemText(HWND dlg, int id);
 std::string ClassName(HWND h);
 

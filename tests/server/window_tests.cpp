@@ -11,13 +11,6 @@ using harness::Text;
 
 namespace {
 
-RECT ClientRectOf(HWND child) {
-    RECT r;
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, GetParent(child), reinterpret_cast<POINT*>(&r), 2);
-    return r;
-}
-
 struct ControlSpec { int id; const char* cls; const char* text; int x, y, w, h; };
 const ControlSpec kControls[] = {
     {IDM_START, "Button", "Старт", 12, 380, 80, 40},
@@ -58,7 +51,7 @@ TEST_F(ServerTest, ChildControlsStandWhereTheyBelongAndStayOnResize) {
             ASSERT_NE(nullptr, h) << c.id;
             EXPECT_EQ(c.cls, harness::ClassName(h)) << c.id;
             EXPECT_EQ(c.text, Text(h)) << c.id;
-            RECT r = ClientRectOf(h);
+            RECT r = harness::RectInParent(h);
             EXPECT_EQ(c.x, r.left) << c.id;
             EXPECT_EQ(c.y, r.top) << c.id;
             EXPECT_EQ(c.w, r.right - r.left) << c.id;
