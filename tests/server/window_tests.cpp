@@ -1,6 +1,8 @@
 // The server main window: class, controls, columns, menu, initial enabling, Admin.psw at
 // start-up, the About box and the shutdown.
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "fixture.h"
 
@@ -227,6 +229,139 @@ TEST_F(ServerTest, AboutDialogShowsItsTextsAndClosesWithOk) {
     EXPECT_TRUE(style & WS_SYSMENU);
     EXPECT_TRUE(exstyle & WS_EX_CONTEXTHELP);
     EXPECT_TRUE(exstyle & WS_EX_DLGMODALFRAME);
+}
+
+// ---- Dialog templates ----------------------------------------------------------------------
+
+namespace {
+
+enum class Kind { PushButton, Edit, StaticLeft, StaticCentre, EtchedFrame, EtchedLine };
+
+// One control of a dialog template; the rectangle in dialog units.
+struct DlgControl { int id; Kind kind; const char* text; int x, y, w, h; };
+
+struct DlgLayout {
+    std::string caption;
+    LONG style = 0, exstyle = 0;
+    RECT client = {};
+    RECT client_expected = {};
+    std::vector<int> order;                        // control ids as the dialog holds them
+    std::vector<std::string> faults;               // one line per control that differs
+};
+
+// Checks every control against the template and records the dialog's own frame.
+DlgLayout ReadLayout(HWND dlg, const std::vector<DlgControl>& controls, int cx, int cy) {
+    DlgLayout out;
+    out.caption = Text(dlg);
+    out.style = GetWindowLongA(dlg, GWL_STYLE);
+    out.exstyle = GetWindowLongA(dlg, GWL_EXSTYLE);
+    GetClientRect(dlg, &out.client);
+    out.client_expected = RECT{0, 0, cx, cy};
+    MapDialogRect(dlg, &out.client_expected);
+    for (HWND h = GetWindow(dlg, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) out.order.push_back(GetDlgCtrlID(h));
+    for (const DlgControl& c : controls) {
+        std::string where = std::to_string(c.id) + ": ";
+        HWND h = GetDlgItem(dlg, c.id);
+        if (!h) { out.faults.push_back(where + "missing"); continue; }
+        // The dialog manager converts the position and the size each on its own.
+        RECT want = {c.x, c.y, c.w, c.h};
+        MapDialogRect(dlg, &want);
+        want.right += want.left;
+        want.bottom += want.top;
+        RECT got = harness::RectInParent(h);
+        // The system draws an etched line a little wider than its template asks.
+        if (c.kind == Kind::EtchedLine && got.right > want.right && got.right <= want.right + 2) got.right = want.right;
+        if (!EqualRect(&want, &got))
+            out.faults.push_back(where + "rectangle " + std::to_string(got.left) + "," + std::to_string(got.top) + "," +
+                                 std::to_string(got.right) + "," + std::to_string(got.bottom) + " instead of " +
+                                 std::to_string(want.left) + "," + std::to_string(want.top) + "," +
+                                 std::to_string(want.right) + "," + std::to_string(want.bottom));
+        if (Text(h) != c.text) out.faults.push_back(where + "text \"" + Text(h) + "\"");
+        LONG st = GetWindowLongA(h, GWL_STYLE);
+        LONG ex = GetWindowLongA(h, GWL_EXSTYLE);
+        std::string cls = harness::ClassName(h);
+        bool ok = true;
+        switch (c.kind) {
+        case Kind::PushButton:
+            ok = _stricmp(cls.c_str(), "Button") == 0 && (st & BS_TYPEMASK) == BS_PUSHBUTTON &&
+                 (st & BS_CENTER) == BS_CENTER && (st & WS_TABSTOP);
+            break;
+        case Kind::Edit:
+            // The edit control trades WS_BORDER for a client edge when it is made.
+            ok = _stricmp(cls.c_str(), "Edit") == 0 && (st & ES_PASSWORD) && !(st & ES_AUTOHSCROLL) &&
+                 (st & WS_TABSTOP) && ((st & WS_BORDER) || (ex & WS_EX_CLIENTEDGE));
+            break;
+        case Kind::StaticLeft:   ok = _stricmp(cls.c_str(), "Static") == 0 && (st & SS_TYPEMASK) == SS_LEFT; break;
+        case Kind::StaticCentre: ok = _stricmp(cls.c_str(), "Static") == 0 && (st & SS_TYPEMASK) == SS_CENTER; break;
+        case Kind::EtchedFrame:  ok = _stricmp(cls.c_str(), "Static") == 0 && (st & SS_TYPEMASK) == SS_ETCHEDFRAME; break;
+        case Kind::EtchedLine:   ok = _stricmp(cls.c_str(), "Static") == 0 && (st & SS_TYPEMASK) == SS_ETCHEDHORZ; break;
+        }
+        if (!ok) out.faults.push_back(where + "class " + cls + " or style " + std::to_string(st));
+    }
+    return out;
+}
+
+struct DlgCase {
+    const char* label;
+    int command;
+    const char* caption;
+    int cx, cy;
+    std::vector<DlgControl> controls;   // in template order
+};
+
+}  // namespace
+
+TEST_F(ServerTest, DialogsFollowTheirTemplates) {
+    const DlgCase cases[] = {
+        {"About", IDM_ABOUT, "О программе", 214, 74,
+         {{1, Kind::PushButton, "OK", 132, 56, 68, 14},
+          {101, Kind::StaticCentre, "POP3 - Сервер", 28, 8, 68, 8},
+          {103, Kind::EtchedFrame, "", 4, 4, 116, 68},
+          {104, Kind::EtchedLine, "", 14, 20, 96, 1},
+          {105, Kind::StaticLeft, "Post Office Protocol version 3", 14, 28, 96, 8},
+          {106, Kind::StaticCentre, "RFC - 1081", 32, 52, 60, 8},
+          {107, Kind::EtchedLine, "", 12, 44, 100, 1}}},
+        {"password", IDM_PASSWORD, "Пароль", 145, 89,
+         {{IDC_ADMINPASSWORD, Kind::Edit, "", 8, 24, 128, 12},
+          {IDOK, Kind::PushButton, "Да", 47, 52, 50, 14},
+          {IDCANCEL, Kind::PushButton, "Отмена", 47, 68, 50, 14},
+          {100, Kind::StaticLeft, "Введите пароль:", 42, 12, 60, 8},
+          {101, Kind::EtchedFrame, "", 4, 4, 136, 40}}},
+    };
+    OpenWindowWithPassword("pw");
+    for (const DlgCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        DlgLayout got;
+        std::vector<int> tab_order;
+        modals->OnDialog([&](HWND dlg) {
+            got = ReadLayout(dlg, c.controls, c.cx, c.cy);
+            HWND first = GetNextDlgTabItem(dlg, nullptr, FALSE);
+            for (HWND h = first; h;) {
+                tab_order.push_back(GetDlgCtrlID(h));
+                h = GetNextDlgTabItem(dlg, h, FALSE);
+                if (h == first) break;
+            }
+            return c.command == IDM_ABOUT ? IDOK : IDCANCEL;
+        });
+        Command(c.command);
+        ASSERT_EQ(0, modals->PendingActions());
+        EXPECT_EQ(c.caption, got.caption);
+        EXPECT_TRUE(got.faults.empty()) << ::testing::PrintToString(got.faults);
+        std::vector<int> ids;
+        for (const DlgControl& k : c.controls) ids.push_back(k.id);
+        EXPECT_EQ(ids, got.order) << "controls in the order of the template";
+        EXPECT_TRUE(EqualRect(&got.client, &got.client_expected)) << "size in dialog units";
+        const LONG style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_3DLOOK | DS_CONTEXTHELP;
+        EXPECT_EQ(style, got.style & style);
+        EXPECT_EQ(static_cast<LONG>(WS_EX_DLGMODALFRAME | WS_EX_CONTEXTHELP),
+                  got.exstyle & (WS_EX_DLGMODALFRAME | WS_EX_CONTEXTHELP));
+        // Tab stops in template order: the password dialog starts at its field.
+        std::vector<int> stops;
+        for (const DlgControl& k : c.controls)
+            if (k.kind == Kind::PushButton || k.kind == Kind::Edit) stops.push_back(k.id);
+        EXPECT_EQ(stops, tab_order);
+    }
+    EXPECT_TRUE(modals->boxes.empty());
 }
 
 namespace {
