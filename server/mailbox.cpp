@@ -105,27 +105,28 @@ int FillLetters(int user, LetterRecord* table, bool beep) {
     return k;
 }
 
-// Puts `mark` in front of the file's content: every byte moves one place on, from the end
-// backwards so that no byte is overwritten before it has been moved.
-bool InsertStatusByte(HANDLE file, char mark) {
-    DWORD size = GetFileSize(file, nullptr);
-    if (size == INVALID_FILE_SIZE) return false;
+// Puts `mark` in front of the letter's content: the mark and the content go into a copy beside
+// the letter, which replaces it only once it is whole, so a failure on the way (a full disk)
+// leaves the letter as it was.  The copy's name does not match *.msg.
+void InsertStatusByte(const char* path, char mark) {
+    char copy[MAX_PATH];
+    std::size_t n = std::strlen(path);
+    if (n + 5 > sizeof copy) return;
+    std::memcpy(copy, path, n);
+    std::memcpy(copy + n, ".new", 5);
+    HANDLE from = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (from == INVALID_HANDLE_VALUE) return;
+    HANDLE to = CreateFileA(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool ok = to != INVALID_HANDLE_VALUE && WriteWhole(to, &mark, 1);
     char chunk[4096];
-    DWORD end = size;
-    while (end > 0) {
-        DWORD n = end < sizeof chunk ? end : static_cast<DWORD>(sizeof chunk);
-        DWORD from = end - n, done = 0;
-        if (SetFilePointer(file, static_cast<LONG>(from), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-            !ReadFile(file, chunk, n, &done, nullptr) || done != n)
-            return false;
-        if (SetFilePointer(file, static_cast<LONG>(from + 1), nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-            !WriteFile(file, chunk, n, &done, nullptr) || done != n)
-            return false;
-        end = from;
+    for (DWORD got = 0; ok; ) {
+        ok = ReadFile(from, chunk, sizeof chunk, &got, nullptr) != FALSE;
+        if (!ok || got == 0) break;
+        ok = WriteWhole(to, chunk, got);
     }
-    DWORD done = 0;
-    return SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
-           WriteFile(file, &mark, 1, &done, nullptr) && done == 1;
+    CloseHandle(from);
+    if (to != INVALID_HANDLE_VALUE) CloseHandle(to);
+    if (!ok || !ReplaceWith(copy, path)) DeleteFileA(copy);
 }
 
 void CommitLetter(const LetterRecord& rec) {
@@ -139,16 +140,17 @@ void CommitLetter(const LetterRecord& rec) {
     if (file == INVALID_HANDLE_VALUE) return;
     unsigned char first = 0;
     DWORD got = 0;
+    bool has_status = false;
     if (ReadFile(file, &first, 1, &got, nullptr)) {
         DWORD done = 0;
-        if (got == 1 && (first == 'R' || first == '0')) {
-            if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
-                WriteFile(file, &mark, 1, &done, nullptr);
-        } else {
-            InsertStatusByte(file, mark);
-        }
+        has_status = got == 1 && (first == 'R' || first == '0');
+        if (has_status && SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
+            WriteFile(file, &mark, 1, &done, nullptr);
+    } else {
+        has_status = true;   // unreadable: leave it alone
     }
     CloseHandle(file);
+    if (!has_status) InsertStatusByte(rec.path, mark);
 }
 
 }  // namespace

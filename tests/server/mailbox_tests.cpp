@@ -163,6 +163,25 @@ TEST_F(MailboxTest, CommitWritesStatusBytesAndInsertsThemWhereMissing) {
     }
 }
 
+TEST_F(MailboxTest, StatusByteThatCannotBeWrittenWholeLeavesTheLetterAsItWas) {
+    std::string letter(5000, 'y');
+    letter[0] = 'H';
+    SetUsers({"ivan"});
+    Mailbox("ivan");
+    Letter("ivan\\x.msg", letter);
+    LoadLetters(0);
+    ASSERT_EQ(1, g_letters.count);
+    g_letters.letters[0].is_read = 1;
+    g_write_room = 3000;   // the disk fills up part way through the rewrite
+    CommitMailbox(0);
+    g_write_room = -1;
+    std::string got = ReadBytes("ivan\\x.msg");
+    EXPECT_EQ(letter.size(), got.size());
+    EXPECT_TRUE(letter == got) << "the letter must stay whole: " << harness::Hex(got.substr(0, 16));
+    EXPECT_FALSE(harness::FileExists("ivan\\x.msg.new")) << "no half-written copy is left behind";
+    EXPECT_EQ(1, CountLetters(0));
+}
+
 TEST_F(MailboxTest, CommitDeletesTheMarkedLetterByItsOwnPath) {
     SetUsers({"ivan"});
     Mailbox("ivan");
