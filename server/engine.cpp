@@ -255,11 +255,16 @@ bool FindUser() {
     return false;
 }
 
-bool DropClient() {
+bool CloseClient() {
     bool ok = true;
     if (HaveClient()) ok = closesocket(g_server.client) != SOCKET_ERROR;
     g_server.client = INVALID_SOCKET;
     ForgetLogin();
+    return ok;
+}
+
+bool DropClient() {
+    bool ok = CloseClient();
     EnableButton(g_server.pause_button, false);
     return ok;
 }

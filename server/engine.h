@@ -14,6 +14,9 @@ void OnUserDeleted(int index);
 // Closes the current client connection without a reply or a commit and greys Pause; false when
 // closesocket failed (the slot is emptied all the same).  An empty slot counts as closed.
 bool DropClient();
+// Closes the client connection and forgets its login, leaving the controls alone; false when the
+// socket would not close.
+bool CloseClient();
 
 // The login of the current connection, for the tests and the registry: the selected user's index
 // (-1 when none) and whether PASS has succeeded since.

@@ -58,7 +58,9 @@ void OnStopCommand() {
 }
 
 void OnPauseCommand() {
-    if (!DropClient()) SocketError("Socket not closed.");
+    // The box comes before the button is greyed, as the administrator sees it.
+    if (!CloseClient()) SocketError("Socket not closed.");
+    EnableButton(g_server.pause_button, false);
 }
 
 void OnExitCommand() { DestroyWindow(g_server.main); }
