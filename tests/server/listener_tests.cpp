@@ -171,7 +171,15 @@ TEST_F(ListenerTest, PauseDropsTheClientAndKeepsListening) {
 TEST_F(ListenerTest, StartRightAfterStopBindsDespiteTimeWaitAndKeepsThePortOurs) {
     Prepare({{"ivan", 1}});
     if (IsSkipped()) return;
-    g_server.port = 41110;
+    // The same port each time: one the system has just handed out as free.
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in any = {};
+    any.sin_family = AF_INET;
+    int len = sizeof any;
+    ASSERT_EQ(0, bind(probe, reinterpret_cast<sockaddr*>(&any), sizeof any));
+    getsockname(probe, reinterpret_cast<sockaddr*>(&any), &len);
+    closesocket(probe);
+    g_server.port = ntohs(any.sin_port);
     for (int run = 0; run < 3; ++run) {
         SCOPED_TRACE(run);
         Command(IDM_START);
