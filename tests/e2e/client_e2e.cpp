@@ -133,3 +133,48 @@ TEST(ClientE2E, AWholeConversationFromTheClientsButtons) {
 }
 
 }  // namespace
+
+namespace {
+
+// A user whose name, password and folder are Russian: the name travels from the dialog through
+// the frames to the folder's name on disk.
+TEST(ClientE2E, ARussianUserReadsALetterFromARussianFolder) {
+    ASSERT_FALSE(e2e::Listening(110)) << "something else listens on port 110";
+    e2e::Quorrel q;
+    ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", Record("Мария", "пароль", 1)));   // Windows-1251
+    // On the Linux side Wine keeps file names in UTF-8.
+    const std::string folder = u8"Мария";
+    const std::string letter = "0Письмо для Марии.";
+    ASSERT_TRUE(e2e::MakeDir(q.dir / folder));
+    ASSERT_TRUE(e2e::WriteFile(q.dir / (folder + u8"/письмо.msg"), letter));
+    ASSERT_TRUE(q.Launch());
+    q.Command(IDM_START);
+
+    e2e::TempFolder client_dir;
+    e2e::WineProcess vindle;
+    ASSERT_TRUE(vindle.Start(e2e::WinBuildDir() + "/client/Vindle.exe", client_dir.path()));
+    // The driver's command line is UTF-8; Wine hands it over in Windows-1251.
+    std::string out = Vindle({"wait", "connect", "127.0.0.1", u8"Мария", u8"пароль", "enabled", "5", "10000",
+                              "cmd", "5", "rows", "1", "10000", "select", "0", "cmd", "6", "text", "10000",
+                              "cmd", "8", "enabled", "2", "10000", "nobox", "1000"});
+    auto rows = Lines(out, "row");
+    ASSERT_EQ(1u, rows.size()) << out;
+    EXPECT_EQ(std::to_string(letter.size()), rows[0][1]);
+    auto text = Lines(out, "text");
+    ASSERT_EQ(1u, text.size()) << out;
+    EXPECT_EQ(e2e::Hex(letter), text[0][0]);
+    EXPECT_NE(std::string::npos, out.find("nobox")) << out;
+
+    std::string read = letter;
+    read[0] = 'R';
+    std::string on_disk;
+    for (int k = 0; k < 50 && (on_disk = e2e::ReadFile(q.dir / (folder + u8"/письмо.msg"))) != read; ++k)
+        usleep(100 * 1000);
+    EXPECT_EQ(read, on_disk) << "marked read at QUIT";
+    Vindle({"close"});
+    int code = -1;
+    EXPECT_TRUE(vindle.Wait(10000, &code));
+    EXPECT_TRUE(q.Close(&code));
+}
+
+}  // namespace
