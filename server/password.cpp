@@ -57,7 +57,7 @@ void ReadAdminPassword() {
     }
     char bytes[ADMIN_PASSWORD_SIZE] = {};
     DWORD got = 0;
-    if (!ReadFile(file, bytes, ADMIN_PASSWORD_SIZE, &got, nullptr))
+    if (!ReadData(file, bytes, ADMIN_PASSWORD_SIZE, &got))
         FileWarning("Ошибка при чтении файла пароля!");
     else
         std::memcpy(g_server.admin_password, bytes, got);   // the terminator after byte 11 stays zero

@@ -35,6 +35,11 @@ struct BeepLog {
 extern BeepLog g_beeps;
 void SoundBeep(UINT type);
 
+// Reads from one of the server's data files.  g_read_fails stands in for a disk that fails under a
+// file that did open, for the tests; it is false in the program.
+extern bool g_read_fails;
+bool ReadData(HANDLE file, void* buf, DWORD size, DWORD* got);
+
 // The server's file-trouble box: a default beep, then a warning box owned by the main window,
 // caption "Ошибка.".
 void FileWarning(const char* text);

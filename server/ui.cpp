@@ -2,6 +2,16 @@
 #include "server.h"
 
 BeepLog g_beeps;
+bool g_read_fails;
+
+bool ReadData(HANDLE file, void* buf, DWORD size, DWORD* got) {
+    *got = 0;
+    if (g_read_fails) {
+        SetLastError(ERROR_READ_FAULT);
+        return false;
+    }
+    return ReadFile(file, buf, size, got, nullptr) != FALSE;
+}
 
 void SoundBeep(UINT type) {
     if (g_beeps.count < static_cast<int>(sizeof g_beeps.types / sizeof g_beeps.types[0]))

@@ -154,6 +154,7 @@ void ResetServerState() {
     g_server.listener = INVALID_SOCKET;
     g_server.client = INVALID_SOCKET;
     g_beeps = BeepLog{};
+    g_read_fails = false;
     ResetUsers();
     ResetMailbox();
     ResetEngine();

@@ -169,6 +169,29 @@ TEST_F(ServerTest, MissingPasswordFileWarnsBeforeTheWindowShows) {
     EXPECT_FALSE(MenuEnabled(wnd, IDM_NEWUSER));
 }
 
+TEST_F(ServerTest, PasswordFileThatCannotBeReadWarnsBeforeTheWindowShows) {
+    ASSERT_TRUE(harness::WriteBytes("Admin.psw", "secret"));
+    g_read_fails = true;   // the file opens, the read under it fails
+    bool visible_at_box = true;
+    modals->on_box = [&](const Box&, HWND owner) { visible_at_box = IsWindowVisible(owner) != FALSE; };
+    OpenWindow();
+    ASSERT_EQ(1u, modals->boxes.size());
+    const Box& b = modals->boxes[0];
+    EXPECT_EQ("Ошибка при чтении файла пароля!", b.text);
+    EXPECT_EQ("Ошибка.", b.caption);
+    EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), b.icon);
+    EXPECT_EQ(wnd, b.owner);
+    EXPECT_EQ(1, b.beeps);
+    EXPECT_EQ(0u, g_beeps.types[0]);
+    EXPECT_FALSE(visible_at_box);
+    EXPECT_STREQ("", g_server.admin_password) << "the password stays empty";
+    EXPECT_EQ("secret", harness::ReadBytes("Admin.psw"));
+    // The file was closed: another program can open it without sharing.
+    HANDLE h = CreateFileA("Admin.psw", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(INVALID_HANDLE_VALUE, h);
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+}
+
 TEST_F(ServerTest, PasswordFileHeldOpenElsewhereCountsAsMissing) {
     ASSERT_TRUE(harness::WriteBytes("Admin.psw", "secret"));
     HANDLE held = CreateFileA("Admin.psw", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
