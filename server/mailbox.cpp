@@ -70,7 +70,7 @@ bool ReadLetter(const char* path, LetterRecord& rec, bool beep) {
         return false;
     }
     DWORD got = 0;
-    if (!ReadFile(file, rec.text, MAX_LETTER_BYTES, &got, nullptr)) {
+    if (!ReadData(file, rec.text, MAX_LETTER_BYTES, &got)) {
         if (beep) SoundBeep(MB_OK);
         got = 0;
     }

@@ -45,7 +45,7 @@ DWORD WholeRecords(HANDLE file) {
 bool ReadRecord(HANDLE file, UserRecord& rec) {
     unsigned char raw[USER_RECORD_SIZE];
     DWORD got = 0;
-    if (!ReadFile(file, raw, sizeof raw, &got, nullptr) || got != sizeof raw) return false;
+    if (!ReadData(file, raw, sizeof raw, &got) || got != sizeof raw) return false;
     DecodeUserRecord(raw, rec);
     return true;
 }

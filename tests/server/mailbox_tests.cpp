@@ -248,6 +248,24 @@ TEST_F(MailboxTest, LetterHeldOpenElsewhereIsSkippedWithABeep) {
     EXPECT_FALSE(harness::FileExists("ivan\\b.msg"));
 }
 
+TEST_F(MailboxTest, LetterThatCannotBeReadKeepsItsPlaceWithAnEmptyTextAndABeep) {
+    SetUsers({"ivan"});
+    Mailbox("ivan");
+    Letter("ivan\\a.msg", "0first");
+    g_read_fails = true;
+    LoadLetters(0);
+    g_read_fails = false;
+    ASSERT_EQ(1, g_letters.count) << "the letter keeps its number";
+    EXPECT_EQ(0u, g_letters.letters[0].size);
+    EXPECT_STREQ("", g_letters.letters[0].text);
+    EXPECT_STREQ("ivan\\a.msg", g_letters.letters[0].path);
+    ASSERT_EQ(1, Beeps());
+    EXPECT_EQ(static_cast<UINT>(MB_OK), g_beeps.types[0]);
+    // Committed as not read: its status byte is written in place, nothing else changes.
+    CommitMailbox(0);
+    EXPECT_EQ("0first", ReadBytes("ivan\\a.msg"));
+}
+
 TEST_F(MailboxTest, NineteenCharacterNamesAndLongFileNamesFit) {
     const std::string name = "abcdefghijklmnopqrs";   // 19 characters
     SetUsers({name.c_str()});

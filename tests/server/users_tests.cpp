@@ -105,6 +105,23 @@ TEST_F(UsersTest, MissingFileWarnsAndChangesNothing) {
     EXPECT_FALSE(harness::FileExists("Users.db"));
 }
 
+TEST_F(UsersTest, RecordsThatCannotBeReadWarnOnceEachAndTheLoadGoesOn) {
+    harness::WriteBytes("Users.db", storage::Users({User("ivan"), User("maria")}));
+    storage::Mailbox("ivan");
+    storage::Letter("ivan\\1.msg", "0a");
+    g_read_fails = true;   // the file opens, every read under it fails
+    EXPECT_TRUE(LoadUsers()) << "read errors of single records are no failure of the load";
+    g_read_fails = false;
+    ASSERT_EQ(2u, modals->boxes.size());
+    ExpectWarning(0, "Ошибка при чтении файла пользователей!");
+    ExpectWarning(1, "Ошибка при чтении файла пользователей!");
+    ASSERT_EQ(2u, g_users.count);
+    ASSERT_EQ(2, ListCount(g_server.user_list)) << "a row for every record, filled from what it holds";
+    EXPECT_EQ("", ListCell(g_server.user_list, 0, 0));
+    EXPECT_EQ("0", ListCell(g_server.user_list, 0, 3));
+    EXPECT_EQ(storage::Users({User("ivan"), User("maria")}), ReadBytes("Users.db")) << "the file is untouched";
+}
+
 TEST_F(UsersTest, NewUserIsAppendedFieldByFieldWithItsMailbox) {
     std::vector<std::string> statuses;
     modals->OnDialog([&](HWND dlg) {
