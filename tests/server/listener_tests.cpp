@@ -49,6 +49,14 @@ protected:
         getsockname(g_server.listener, reinterpret_cast<sockaddr*>(&a), &len);
         return ntohs(a.sin_port);
     }
+    // Starts on an ephemeral port and has a client connect and log in as ivan.
+    void StartServing(Client& c) {
+        g_server.port = 0;
+        Command(IDM_START);
+        port = BoundPort();
+        Open(c);
+        Login(c, "ivan", "pw");
+    }
     void ExpectIdle() {
         EXPECT_EQ(INVALID_SOCKET, g_server.listener);
         EXPECT_TRUE(IsWindowEnabled(g_server.start_button));
@@ -130,12 +138,8 @@ TEST_F(ListenerTest, StartOnATakenPortFailsAndReleasesItsSocket) {
 TEST_F(ListenerTest, StopClosesBothSocketsWithoutReplyAndEmptiesTheList) {
     Prepare({{"ivan", 1}});
     if (IsSkipped()) return;
-    g_server.port = 0;
-    Command(IDM_START);
-    port = BoundPort();
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw");
+    StartServing(c);
     Command(IDM_STOP);
     EXPECT_TRUE(c.ClosedByServer());
     EXPECT_EQ(INVALID_SOCKET, g_server.client);
@@ -150,12 +154,8 @@ TEST_F(ListenerTest, StopClosesBothSocketsWithoutReplyAndEmptiesTheList) {
 TEST_F(ListenerTest, PauseDropsTheClientAndKeepsListening) {
     Prepare({{"ivan", 1}});
     if (IsSkipped()) return;
-    g_server.port = 0;
-    Command(IDM_START);
-    port = BoundPort();
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw");
+    StartServing(c);
     Command(IDM_PAUSE);
     EXPECT_TRUE(c.ClosedByServer());
     EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));

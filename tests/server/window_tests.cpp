@@ -149,19 +149,32 @@ TEST_F(ServerTest, InitialEnablingOfButtonsAndMenuItems) {
 
 // ---- Admin.psw at start-up ----------------------------------------------------------------
 
-TEST_F(ServerTest, MissingPasswordFileWarnsBeforeTheWindowShows) {
-    bool visible_at_box = true;
-    modals->on_box = [&](const Box&, HWND owner) { visible_at_box = IsWindowVisible(owner) != FALSE; };
-    OpenWindow();
-    ASSERT_EQ(1u, modals->boxes.size());
-    const Box& b = modals->boxes[0];
-    EXPECT_EQ("Файл пароля поврежден или не существует!", b.text);
-    EXPECT_EQ("Ошибка.", b.caption);
-    EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), b.icon);
-    EXPECT_EQ(wnd, b.owner);
-    EXPECT_EQ(1, b.beeps) << "the beep comes just before the box";
-    EXPECT_EQ(0u, g_beeps.types[0]);
-    EXPECT_FALSE(visible_at_box);
+namespace {
+
+class StartupTest : public ServerTest {
+protected:
+    // Opens the window and checks its one start-up warning about Admin.psw: text, caption, icon,
+    // owner, the beep just before it, and that it came before the window was shown.
+    void OpenExpectingWarning(const char* text) {
+        bool visible_at_box = true;
+        modals->on_box = [&](const Box&, HWND owner) { visible_at_box = IsWindowVisible(owner) != FALSE; };
+        OpenWindow();
+        ASSERT_EQ(1u, modals->boxes.size());
+        const Box& b = modals->boxes[0];
+        EXPECT_EQ(text, b.text);
+        EXPECT_EQ("Ошибка.", b.caption);
+        EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), b.icon);
+        EXPECT_EQ(wnd, b.owner);
+        EXPECT_EQ(1, b.beeps) << "the beep comes just before the box";
+        EXPECT_EQ(0u, g_beeps.types[0]);
+        EXPECT_FALSE(visible_at_box);
+    }
+};
+
+}  // namespace
+
+TEST_F(StartupTest, MissingPasswordFileWarnsBeforeTheWindowShows) {
+    OpenExpectingWarning("Файл пароля поврежден или не существует!");
     EXPECT_EQ(std::string(ADMIN_PASSWORD_SIZE + 1, '\0'), std::string(g_server.admin_password, ADMIN_PASSWORD_SIZE + 1));
     // The window is created all the same, with its usual enabling.
     EXPECT_TRUE(IsWindow(wnd));
@@ -169,21 +182,10 @@ TEST_F(ServerTest, MissingPasswordFileWarnsBeforeTheWindowShows) {
     EXPECT_FALSE(MenuEnabled(wnd, IDM_NEWUSER));
 }
 
-TEST_F(ServerTest, PasswordFileThatCannotBeReadWarnsBeforeTheWindowShows) {
+TEST_F(StartupTest, PasswordFileThatCannotBeReadWarnsBeforeTheWindowShows) {
     ASSERT_TRUE(harness::WriteBytes("Admin.psw", "secret"));
     g_read_fails = true;   // the file opens, the read under it fails
-    bool visible_at_box = true;
-    modals->on_box = [&](const Box&, HWND owner) { visible_at_box = IsWindowVisible(owner) != FALSE; };
-    OpenWindow();
-    ASSERT_EQ(1u, modals->boxes.size());
-    const Box& b = modals->boxes[0];
-    EXPECT_EQ("Ошибка при чтении файла пароля!", b.text);
-    EXPECT_EQ("Ошибка.", b.caption);
-    EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), b.icon);
-    EXPECT_EQ(wnd, b.owner);
-    EXPECT_EQ(1, b.beeps);
-    EXPECT_EQ(0u, g_beeps.types[0]);
-    EXPECT_FALSE(visible_at_box);
+    OpenExpectingWarning("Ошибка при чтении файла пароля!");
     EXPECT_STREQ("", g_server.admin_password) << "the password stays empty";
     EXPECT_EQ("secret", harness::ReadBytes("Admin.psw"));
     // The file was closed: another program can open it without sharing.
