@@ -38,7 +38,8 @@ bool WaitMain(DWORD ms) {
     DWORD end = GetTickCount() + ms;
     do {
         g_main = FindWindowA("Application", "POP3 - СЕРВЕР.");
-        if (g_main && GetDlgItem(g_main, 1011) && GetDlgItem(g_main, 1000)) {
+        // The window can be found while its creation is still running; it is shown only after.
+        if (g_main && IsWindowVisible(g_main) && GetDlgItem(g_main, 1011) && GetDlgItem(g_main, 1000)) {
             GetWindowThreadProcessId(g_main, &g_pid);
             return true;
         }

@@ -65,7 +65,9 @@ bool Until(DWORD ms, bool (*done)(const void*), const void* arg) {
 bool WaitMain(DWORD ms) {
     return Until(ms, [](const void*) {
         g_main = FindWindowA("Application", "POP3 - КЛИЕНТ");
-        if (!g_main || !GetDlgItem(g_main, 8) || !GetDlgItem(g_main, IDC_LETTERLIST)) return false;
+        // The window can be found while its creation is still running; it is shown only after.
+        if (!g_main || !IsWindowVisible(g_main) || !GetDlgItem(g_main, 8) || !GetDlgItem(g_main, IDC_LETTERLIST))
+            return false;
         GetWindowThreadProcessId(g_main, &g_pid);
         return true;
     }, nullptr);
