@@ -25,13 +25,50 @@ struct Engine {
     int user;              // index into g_users of the selected user; -1 when none
     bool logged_in;
     wire::Collector in;    // the command frame being put together
+    // The reply that the socket could not take whole: the rest goes out on FD_WRITE, and no
+    // further command is served before it has.
+    unsigned char out[2 * wire::DATA_FRAME_SIZE];
+    std::size_t out_len, out_sent;
+    bool quitting;         // QUIT was answered: close once the reply is out
+    bool broken;           // a send failed: the connection is dropped with no commit
+    bool peer_closed;      // FD_CLOSE came: read on until the socket says it is at its end
 };
 Engine g_engine;
 
 bool HaveClient() { return g_server.client != INVALID_SOCKET; }
 
+bool OutputPending() { return g_engine.out_sent < g_engine.out_len; }
+
+void ResetConnection() {
+    g_engine.out_len = g_engine.out_sent = 0;
+    g_engine.quitting = g_engine.broken = g_engine.peer_closed = false;
+    wire::CollectorReset(g_engine.in, wire::COMMAND_FRAME_SIZE);
+}
+
+// Sends what is waiting as far as the socket takes it.  A frame is never left half sent: what
+// does not go now goes on the next FD_WRITE, and a send that fails breaks the connection.
+void Flush() {
+    while (OutputPending()) {
+        int n = send(g_server.client, reinterpret_cast<const char*>(g_engine.out + g_engine.out_sent),
+                     static_cast<int>(g_engine.out_len - g_engine.out_sent), 0);
+        if (n == SOCKET_ERROR) {
+            if (WSAGetLastError() != WSAEWOULDBLOCK) g_engine.broken = true;
+            return;
+        }
+        g_engine.out_sent += static_cast<std::size_t>(n);
+    }
+    g_engine.out_len = g_engine.out_sent = 0;
+}
+
 void Send(const unsigned char* bytes, std::size_t len) {
-    send(g_server.client, reinterpret_cast<const char*>(bytes), static_cast<int>(len), 0);
+    if (g_engine.broken) return;
+    if (len > sizeof g_engine.out - g_engine.out_len) {
+        g_engine.broken = true;
+        return;
+    }
+    std::memcpy(g_engine.out + g_engine.out_len, bytes, len);
+    g_engine.out_len += len;
+    Flush();
 }
 
 void SendStatus(bool positive) {
@@ -149,10 +186,8 @@ void DoDele(const wire::ParsedCommand& c) {
     letter->is_deleted = 1;
 }
 
-// Returns false when the connection is gone afterwards.
-bool DoQuit() {
-    if (Authorized()) CommitMailbox(g_engine.user);
-    SendStatus(true);
+// Closes the connection after the answer to QUIT is out; false when it is gone afterwards.
+bool FinishQuit() {
     if (closesocket(g_server.client) == SOCKET_ERROR) {
         SendStatus(false);
         return true;
@@ -161,6 +196,17 @@ bool DoQuit() {
     ForgetLogin();
     EnableButton(g_server.pause_button, false);
     return false;
+}
+
+// Returns false when the connection is gone afterwards or is closing.
+bool DoQuit() {
+    if (Authorized()) CommitMailbox(g_engine.user);
+    SendStatus(true);
+    if (OutputPending()) {
+        g_engine.quitting = true;
+        return false;
+    }
+    return FinishQuit();
 }
 
 // Answers one whole command frame; false when the connection was closed by it.
@@ -179,31 +225,59 @@ bool Serve(const unsigned char* frame) {
     return true;
 }
 
-enum class ReadResult { Later, PeerClosed };
+enum class ReadResult { Nothing, Data, PeerClosed };
 
-// Reads everything waiting on the current connection and answers every whole frame.  A stale
-// event (the handle may have been reused) finds nothing waiting: WSAEWOULDBLOCK, nothing done.
-ReadResult ReadCommands() {
-    unsigned char buf[wire::DATA_FRAME_SIZE];
-    for (;;) {
-        if (!HaveClient()) return ReadResult::Later;
-        int n = recv(g_server.client, reinterpret_cast<char*>(buf), sizeof buf, 0);
-        if (n == 0) return ReadResult::PeerClosed;
-        if (n == SOCKET_ERROR) {
-            int err = WSAGetLastError();
-            return err == WSAEWOULDBLOCK || err == WSAEINTR || err == WSAEINPROGRESS ? ReadResult::Later
-                                                                                     : ReadResult::PeerClosed;
-        }
-        std::size_t pos = 0;
-        while (pos < static_cast<std::size_t>(n)) {
-            pos += wire::CollectorFeed(g_engine.in, buf + pos, static_cast<std::size_t>(n) - pos);
-            if (!wire::CollectorFull(g_engine.in)) break;
-            unsigned char frame[wire::COMMAND_FRAME_SIZE];
-            std::memcpy(frame, g_engine.in.data, sizeof frame);
-            wire::CollectorReset(g_engine.in, wire::COMMAND_FRAME_SIZE);
-            if (!Serve(frame)) return ReadResult::Later;
-        }
+// One receive at most, into the command being put together; none while a whole command waits
+// for its turn.  A stale event (the handle may have been reused) finds nothing waiting.
+ReadResult ReceiveOnce() {
+    wire::Collector& c = g_engine.in;
+    if (wire::CollectorFull(c)) return ReadResult::Nothing;
+    int n = recv(g_server.client, reinterpret_cast<char*>(c.data + c.have), static_cast<int>(c.want - c.have), 0);
+    if (n == 0) return ReadResult::PeerClosed;
+    if (n == SOCKET_ERROR) {
+        int err = WSAGetLastError();
+        return err == WSAEWOULDBLOCK || err == WSAEINTR || err == WSAEINPROGRESS ? ReadResult::Nothing
+                                                                                 : ReadResult::PeerClosed;
     }
+    c.have += static_cast<std::size_t>(n);
+    return ReadResult::Data;
+}
+
+// Answers the collected command, if there is one and the last reply has gone out whole.
+void ServeCollected() {
+    if (!HaveClient() || OutputPending() || g_engine.quitting || !wire::CollectorFull(g_engine.in)) return;
+    unsigned char frame[wire::COMMAND_FRAME_SIZE];
+    std::memcpy(frame, g_engine.in.data, sizeof frame);
+    wire::CollectorReset(g_engine.in, wire::COMMAND_FRAME_SIZE);
+    Serve(frame);
+}
+
+// Every event of the current connection does a bounded piece of work: the rest of a reply, at
+// most one receive, at most two commands.  A flood from one client is so read at the pace of the
+// window's queue, behind the administrator's commands and the other sockets' events.  An event
+// carrying an error, or a close, is believed only once the socket itself says it is at its end:
+// it may belong to an earlier socket whose handle value was reused.
+void OnClientEvent(SOCKET s, int event) {
+    if (event == FD_CLOSE) g_engine.peer_closed = true;
+    if (event == FD_WRITE) Flush();
+    if (g_engine.quitting && !OutputPending() && !g_engine.broken) {
+        FinishQuit();
+        return;
+    }
+    ServeCollected();
+    ReadResult r = HaveClient() && !g_engine.quitting ? ReceiveOnce() : ReadResult::Nothing;
+    if (r == ReadResult::PeerClosed || g_engine.broken) {
+        if (HaveClient()) DropClient();
+        return;
+    }
+    ServeCollected();
+    if (g_engine.broken) {
+        DropClient();
+        return;
+    }
+    // No read event follows a close: after one with data, come back for the rest.
+    if (r == ReadResult::Data && g_engine.peer_closed && HaveClient() && s == g_server.client)
+        PostMessageA(g_server.main, WM_SOCKETEVENT, s, WSAMAKESELECTREPLY(FD_CLOSE, 0));
 }
 
 void OnAccept() {
@@ -216,7 +290,13 @@ void OnAccept() {
     g_server.client = s;
     ForgetLogin();
     g_engine.requested_name[0] = '\0';
-    wire::CollectorReset(g_engine.in, wire::COMMAND_FRAME_SIZE);
+    ResetConnection();
+    // The connection takes the listener's events and FD_WRITE, which says a reply that did not
+    // go out whole can go on.
+    if (WSAAsyncSelect(s, g_server.main, WM_SOCKETEVENT, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
+        DropClient();
+        return;
+    }
     SendStatus(true);
     EnableButton(g_server.pause_button, true);
 }
@@ -225,22 +305,14 @@ void OnAccept() {
 
 LRESULT OnSocketEvent(HWND, WPARAM wp, LPARAM lp) {
     SOCKET s = static_cast<SOCKET>(wp);
-    switch (WSAGETSELECTEVENT(lp)) {
-    case FD_ACCEPT:
-        if (g_server.listener != INVALID_SOCKET && s == g_server.listener) OnAccept();
-        break;
-    case FD_READ:
-        // A failed or empty read changes nothing here; the close event that follows ends it.
-        if (HaveClient() && s == g_server.client) ReadCommands();
-        break;
-    case FD_CLOSE:
-        // Commands that came before the close are still answered; the connection is closed only
-        // when the socket really is at its end.
-        if (HaveClient() && s == g_server.client && ReadCommands() == ReadResult::PeerClosed) DropClient();
-        break;
-    default:
-        break;
+    int event = WSAGETSELECTEVENT(lp);
+    if (event == FD_ACCEPT) {
+        // A failed connection attempt leaves nothing to accept.
+        if (WSAGETSELECTERROR(lp) == 0 && g_server.listener != INVALID_SOCKET && s == g_server.listener) OnAccept();
+        return 0;
     }
+    if (HaveClient() && s == g_server.client && (event == FD_READ || event == FD_WRITE || event == FD_CLOSE))
+        OnClientEvent(s, event);
     return 0;
 }
 
@@ -260,6 +332,7 @@ bool CloseClient() {
     if (HaveClient()) ok = closesocket(g_server.client) != SOCKET_ERROR;
     g_server.client = INVALID_SOCKET;
     ForgetLogin();
+    ResetConnection();
     return ok;
 }
 
@@ -269,10 +342,9 @@ bool DropClient() {
     return ok;
 }
 
-void OnUserDeleted(int index) {
+void OnUserTableChanged() {
     if (!HaveClient() || g_engine.user < 0) return;
-    if (index == g_engine.user) DropClient();
-    else if (index < g_engine.user) --g_engine.user;
+    if (!FindUser()) DropClient();
 }
 
 int CurrentUser() { return g_engine.user; }
@@ -281,5 +353,5 @@ bool LoggedIn() { return g_engine.logged_in; }
 void ResetEngine() {
     g_engine = Engine{};
     ForgetLogin();
-    wire::CollectorReset(g_engine.in, wire::COMMAND_FRAME_SIZE);
+    ResetConnection();
 }

@@ -7,9 +7,9 @@ LRESULT OnSocketEvent(HWND hwnd, WPARAM wp, LPARAM lp);
 // Looks the requested user name up in the user table; on success selects that user.
 bool FindUser();
 
-// The user registry removed record `index` from the user table: the engine drops a connection
-// of that user and keeps a later user's connection on the same user.
-void OnUserDeleted(int index);
+// The user table was changed or filled anew: the connection finds its user again by name, and
+// is dropped with no commit when the user is gone.
+void OnUserTableChanged();
 
 // Closes the current client connection without a reply or a commit and greys Pause; false when
 // closesocket failed (the slot is emptied all the same).  An empty slot counts as closed.

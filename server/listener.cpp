@@ -21,6 +21,9 @@ void FailStart(const char* text) {
 // No SO_REUSEADDR: on Windows it would let another program bind port 110 over ours, and a
 // listener binds there anyway while connections of the last run linger in TIME_WAIT.
 void OnStartCommand() {
+    // Start and Stop are greyed where they don't apply, but any program can post them: a second
+    // Start would load the registry under a running session and leak the listener.
+    if (g_server.listener != INVALID_SOCKET) return;
     if (!LoadUsers()) return;
     g_server.listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     if (g_server.listener == INVALID_SOCKET) {
@@ -49,6 +52,7 @@ void OnStartCommand() {
 }
 
 void OnStopCommand() {
+    if (g_server.listener == INVALID_SOCKET) return;
     SendMessageA(g_server.user_list, LVM_DELETEALLITEMS, 0, 0);
     if (closesocket(g_server.listener) == SOCKET_ERROR) SocketError("Socket not closed.");
     g_server.listener = INVALID_SOCKET;

@@ -15,11 +15,10 @@ namespace {
 constexpr DWORD MAX_LETTER_BYTES = 994;
 
 // Joins the user's folder name, a backslash and `file` into out; false when it does not fit or
-// the name would lead out of the server's folder (a damaged Users.db may hold any name).
+// the user has no mailbox folder of its own (a damaged Users.db may hold any name).
 bool BuildPath(int user, const char* file, char (&out)[MAX_PATH]) {
-    if (user < 0 || static_cast<std::uint32_t>(user) >= g_users.count) return false;
+    if (!HasOwnMailbox(user)) return false;
     const char* name = g_users.users[user].name;
-    if (!IsValidUserName(name)) return false;
     size_t n = strnlen(name, sizeof g_users.users[user].name);
     size_t f = std::strlen(file);
     if (n + 1 + f + 1 > sizeof out) return false;
@@ -29,31 +28,56 @@ bool BuildPath(int user, const char* file, char (&out)[MAX_PATH]) {
     return true;
 }
 
-// The directory search over the user's letter files.  Folders that match the pattern are passed
-// over: they are not letters.
+// The directory search over the user's letter files.  It runs on the wide names: the ANSI search
+// hands back names that do not exist, mapped "best fit" to the code page (a fullwidth solidus
+// becomes '/', a fullwidth digit a digit), and through short names "*.msg" also matches
+// "x.msgx".  `name` is the file's real name in the code page.
 struct LetterSearch {
     HANDLE find;
-    WIN32_FIND_DATAA data;
+    WIN32_FIND_DATAW data;
+    char name[MAX_PATH];
 };
 
-bool IsLetterFile(const WIN32_FIND_DATAA& d) { return !(d.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY); }
+bool HasMsgExtension(const wchar_t* name) {
+    size_t n = wcslen(name);
+    if (n < 4) return false;
+    const wchar_t* e = name + n - 4;
+    return e[0] == L'.' && (e[1] | 0x20) == L'm' && (e[2] | 0x20) == L's' && (e[3] | 0x20) == L'g';
+}
 
-bool FirstLetter(int user, LetterSearch& s) {
-    char pattern[MAX_PATH];
-    s.find = INVALID_HANDLE_VALUE;
-    if (!BuildPath(user, "*.msg", pattern)) return false;
-    s.find = FindFirstFileA(pattern, &s.data);
-    if (s.find == INVALID_HANDLE_VALUE) return false;
-    if (IsLetterFile(s.data)) return true;
-    while (FindNextFileA(s.find, &s.data))
-        if (IsLetterFile(s.data)) return true;
-    return false;
+// A letter is a file, not a folder or a link, whose real name ends in ".msg", converts to the code
+// page and back unchanged and is a plain file name (no path, no stream, no device).
+bool TakeLetterName(LetterSearch& s) {
+    const WIN32_FIND_DATAW& d = s.data;
+    if (d.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE))
+        return false;
+    if (!HasMsgExtension(d.cFileName)) return false;
+    BOOL lossy = FALSE;
+    if (!WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, d.cFileName, -1, s.name, sizeof s.name, nullptr, &lossy) ||
+        lossy)
+        return false;
+    wchar_t back[MAX_PATH];
+    if (!MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, s.name, -1, back, MAX_PATH) ||
+        wcscmp(back, d.cFileName) != 0)
+        return false;
+    return IsPlainFileName(s.name);
 }
 
 bool NextLetter(LetterSearch& s) {
-    while (FindNextFileA(s.find, &s.data))
-        if (IsLetterFile(s.data)) return true;
+    while (FindNextFileW(s.find, &s.data))
+        if (TakeLetterName(s)) return true;
     return false;
+}
+
+bool FirstLetter(int user, LetterSearch& s) {
+    char pattern[MAX_PATH];
+    wchar_t wide[MAX_PATH];
+    s.find = INVALID_HANDLE_VALUE;
+    if (!BuildPath(user, "*.msg", pattern)) return false;
+    if (!MultiByteToWideChar(CP_ACP, 0, pattern, -1, wide, MAX_PATH)) return false;
+    s.find = FindFirstFileW(wide, &s.data);
+    if (s.find == INVALID_HANDLE_VALUE) return false;
+    return TakeLetterName(s) || NextLetter(s);
 }
 
 void EndSearch(LetterSearch& s) {
@@ -61,10 +85,21 @@ void EndSearch(LetterSearch& s) {
     s.find = INVALID_HANDLE_VALUE;
 }
 
+// Opens a letter for reading and writing, unshared.  Only a disk file is a letter: a pipe or a
+// device that took a letter's name would block the first read until someone writes to it.
+HANDLE OpenLetter(const char* path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                              nullptr);
+    if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
+        CloseHandle(file);
+        return INVALID_HANDLE_VALUE;
+    }
+    return file;
+}
+
 // Reads one letter file into rec the way a load does; false when the file can't be opened.
 bool ReadLetter(const char* path, LetterRecord& rec, bool beep) {
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenLetter(path);
     if (file == INVALID_HANDLE_VALUE) {
         if (beep) SoundBeep(MB_OK);
         return false;
@@ -95,7 +130,7 @@ int FillLetters(int user, LetterRecord* table, bool beep) {
     int k = 0;
     do {
         char path[MAX_PATH];
-        if (!BuildPath(user, s.data.cFileName, path)) {
+        if (!BuildPath(user, s.name, path)) {
             if (beep) SoundBeep(MB_OK);
             continue;
         }
@@ -107,16 +142,23 @@ int FillLetters(int user, LetterRecord* table, bool beep) {
 
 // Puts `mark` in front of the letter's content: the mark and the content go into a copy beside
 // the letter, which replaces it only once it is whole, so a failure on the way (a full disk)
-// leaves the letter as it was.  The copy's name does not match *.msg.
+// leaves the letter as it was.  The copy is a file the system names and makes anew (never one
+// that was there: a link of that name would have its target written), and its name does not
+// match *.msg.
 void InsertStatusByte(const char* path, char mark) {
-    char copy[MAX_PATH];
-    std::size_t n = std::strlen(path);
-    if (n + 5 > sizeof copy) return;
-    std::memcpy(copy, path, n);
-    std::memcpy(copy + n, ".new", 5);
-    HANDLE from = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    char folder[MAX_PATH], copy[MAX_PATH];
+    const char* slash = std::strrchr(path, '\\');
+    if (!slash) return;
+    std::size_t n = static_cast<std::size_t>(slash - path);
+    std::memcpy(folder, path, n);
+    folder[n] = '\0';
+    HANDLE from = OpenLetter(path);
     if (from == INVALID_HANDLE_VALUE) return;
-    HANDLE to = CreateFileA(copy, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (!GetTempFileNameA(folder, "new", 0, copy)) {
+        CloseHandle(from);
+        return;
+    }
+    HANDLE to = CreateFileA(copy, GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool ok = to != INVALID_HANDLE_VALUE && WriteWhole(to, &mark, 1);
     char chunk[4096];
     for (DWORD got = 0; ok; ) {
@@ -135,8 +177,7 @@ void CommitLetter(const LetterRecord& rec) {
         return;
     }
     char mark = rec.is_read ? 'R' : '0';
-    HANDLE file = CreateFileA(rec.path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file = OpenLetter(rec.path);
     if (file == INVALID_HANDLE_VALUE) return;
     unsigned char first = 0;
     DWORD got = 0;

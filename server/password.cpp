@@ -70,12 +70,14 @@ void OnPasswordCommand() {
         FileWarning("Неверный пароль!");
         return;
     }
+    g_server.unlocked = true;
     for (int id : kLocked) EnableCommand(id, true);
 }
 
 // The new password applies from the next start.  Admin.psw is replaced whole, so a failed write
 // never leaves an empty or cut password behind.
 void OnSetPasswordCommand() {
+    if (!g_server.unlocked) return;
     if (!AskPassword(SetPasswordProc)) return;
     HANDLE file = CreateFileA(kPasswordTemp, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);

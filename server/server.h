@@ -24,6 +24,9 @@ struct ServerState {
     // The administrator password in force: up to 11 bytes from Admin.psw, plus a terminator of our
     // own so that an 11-byte password without a zero byte is still a bounded string.
     char admin_password[ADMIN_PASSWORD_SIZE + 1];
+    // The administrator password was entered: the user commands and "Назначить пароль" run.
+    // Greying their menu items is not enough, as any program may post the command.
+    bool unlocked;
 };
 extern ServerState g_server;
 

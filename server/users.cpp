@@ -25,6 +25,7 @@ const char kTooMany[] = "В файле пользователей больше 2
 const char kTableFull[] = "Нельзя добавить больше 20 пользователей!";
 const char kBadName[] = "Недопустимое имя пользователя!";
 const char kNameTaken[] = "Пользователь с таким именем уже существует!";
+const char kNoMailbox[] = "Ошибка при создании почтового ящика!";
 
 // Set once the table and the list were filled from Users.db.  They then agree as long as the
 // list has a row per record: Stop empties the list, and the commands load the registry again.
@@ -102,6 +103,7 @@ void FillFromFile(HANDLE file) {
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     for (std::uint32_t i = 0; i < g_users.count; ++i) TakeRecord(file, i);
     s_loaded = true;
+    OnUserTableChanged();
     if (records > MAX_USERS) FileWarning(kTooMany);
 }
 
@@ -214,15 +216,57 @@ INT_PTR RunUserDialog(DLGPROC proc) {
 
 }  // namespace
 
-bool IsValidUserName(const char* name) {
-    if (!name[0] || !std::strcmp(name, ".") || !std::strcmp(name, "..")) return false;
-    for (const char* p = name; *p; ++p) {
+// CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$ and CLOCK$ name devices in every folder,
+// whatever extension follows.
+bool IsDeviceName(const char* name) {
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    char base[16];
+    std::size_t n = 0;
+    while (name[n] && name[n] != '.' && n < sizeof base - 1) {
+        base[n] = name[n];
+        ++n;
+    }
+    if (name[n] && name[n] != '.') return false;   // too long for any device
+    while (n > 0 && base[n - 1] == ' ') --n;       // "nul .msg" is NUL too
+    base[n] = '\0';
+    for (const char* d : kDevices)
+        if (lstrcmpiA(base, d) == 0) return true;
+    if (n != 4 || base[3] < '0' || base[3] > '9') return false;
+    base[3] = '\0';
+    return lstrcmpiA(base, "COM") == 0 || lstrcmpiA(base, "LPT") == 0;
+}
+
+bool IsPlainFileName(const char* name) {
+    if (!name[0]) return false;
+    std::size_t n = 0;
+    for (const char* p = name; *p; ++p, ++n) {
         unsigned char c = static_cast<unsigned char>(*p);
         if (c < 0x20 || c == 0x7f || std::strchr("\\/:*?\"<>|", c)) return false;
     }
+    // Windows drops trailing dots and spaces: "ivan." and "ivan " would open "ivan".
+    return name[n - 1] != '.' && name[n - 1] != ' ' && !IsDeviceName(name);
+}
+
+bool IsValidUserName(const char* name) {
+    // The server's own files in its folder can't be a mailbox too; a '~' may make the name the
+    // short form of another folder's long name.
+    static const char* const kServerFiles[] = {kUsersFile, kUsersTemp, "Admin.psw", "Admin.tmp"};
+    if (!IsPlainFileName(name) || std::strchr(name, '~')) return false;
+    for (const char* f : kServerFiles)
+        if (lstrcmpiA(name, f) == 0) return false;
     return true;
 }
 
+bool HasOwnMailbox(int user) {
+    if (user < 0 || static_cast<std::uint32_t>(user) >= g_users.count) return false;
+    const char* name = g_users.users[user].name;
+    if (!IsValidUserName(name)) return false;
+    // Folder names are compared without case: of records that differ only in case (a damaged
+    // or hand-made Users.db), the first one owns the folder.
+    for (int i = 0; i < user; ++i)
+        if (lstrcmpiA(g_users.users[i].name, name) == 0) return false;
+    return true;
+}
 
 bool WriteWhole(HANDLE file, const void* bytes, DWORD size) {
     DWORD n = size;
@@ -251,6 +295,7 @@ bool LoadUsers() {
 void SaveUsers() { RewriteUsers(-1, -1, nullptr, g_users.count); }
 
 void OnNewUserCommand() {
+    if (!g_server.unlocked) return;   // posted by another program past the greyed menu
     HANDLE file = OpenUsers(OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) {
         FileWarning(kOpenFailed);
@@ -270,6 +315,18 @@ void OnNewUserCommand() {
         CloseHandle(file);
         return;
     }
+    // The mailbox comes first: a user whose folder can't be made is not registered.  A folder
+    // left behind by an earlier user of the name is taken over, with the warning.
+    bool made = CreateDirectoryA(g_staging.name, nullptr) != FALSE;
+    if (!made) {
+        DWORD attrs = GetFileAttributesA(g_staging.name);
+        if (attrs == INVALID_FILE_ATTRIBUTES || (attrs & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) !=
+                                                    FILE_ATTRIBUTE_DIRECTORY) {
+            CloseHandle(file);
+            FileWarning(kNoMailbox);
+            return;
+        }
+    }
     // The record goes right behind the last whole one, over the bytes of a damaged tail; those
     // bytes are put back when the write fails.
     DWORD size = GetFileSize(file, nullptr);
@@ -288,6 +345,7 @@ void OnNewUserCommand() {
         SetFilePointer(file, static_cast<LONG>(size), nullptr, FILE_BEGIN);
         SetEndOfFile(file);
         CloseHandle(file);
+        if (made) RemoveDirectoryA(g_staging.name);
         FileWarning(kWriteFailed);
         return;
     }
@@ -295,10 +353,11 @@ void OnNewUserCommand() {
     std::uint32_t i = g_users.count++;
     g_users.users[i] = g_staging;
     AddRow(static_cast<int>(i), g_staging, g_staging.letter_count);
-    if (!CreateDirectoryA(g_staging.name, nullptr)) FileWarning("Ошибка при создании почтового ящика!");
+    if (!made) FileWarning(kNoMailbox);
 }
 
 void OnDelUserCommand() {
+    if (!g_server.unlocked) return;
     // Before the first Start and after Stop the list does not show the table: load the registry,
     // and the administrator picks the user from the filled list.
     if (!InSync()) LoadUsers();
@@ -306,17 +365,19 @@ void OnDelUserCommand() {
     if (sel < 0) return;
     char name[NAME_SIZE];
     CopyText(name, sizeof name, g_users.users[sel].name);
+    bool own_mailbox = HasOwnMailbox(sel);   // an alias must not remove another user's folder
     // The file goes first: when it can't be rewritten, the user stays in file, table and list.
     if (!RewriteUsers(sel, -1, nullptr, g_users.count)) return;
     SendMessageA(g_server.user_list, LVM_DELETEITEM, sel, 0);
-    if (IsValidUserName(name)) RemoveDirectoryA(name);
+    if (own_mailbox) RemoveDirectoryA(name);
     for (std::uint32_t i = sel; i + 1 < g_users.count; ++i) g_users.users[i] = g_users.users[i + 1];
     g_users.users[--g_users.count] = UserRecord{};
-    OnUserDeleted(sel);
     TakeUpTail();
+    OnUserTableChanged();
 }
 
 void OnEditUserCommand() {
+    if (!g_server.unlocked) return;
     if (!InSync()) LoadUsers();
     int sel = SelectedRow();
     if (sel < 0) return;
@@ -330,6 +391,7 @@ void OnEditUserCommand() {
     if (result != IDOK) return;
     if (!RewriteUsers(-1, sel, &g_staging, g_users.count)) return;
     g_users.users[sel] = g_staging;
+    OnUserTableChanged();
     SetCell(sel, 0, g_staging.name);
     SetCell(sel, 1, g_staging.ip_address);
     SetCell(sel, 2, g_staging.password);

@@ -23,9 +23,14 @@ INT_PTR CALLBACK EditUserDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
 
 void ResetUsers();
 
-// A name that can be a mailbox folder here, inside the server's folder: not empty, not "." or
-// "..", none of \ / : * ? " < > | and no control character.
+// A name that can be a file or folder of its own in a folder: not empty, none of \ / : * ? " < > |
+// and no control character, no trailing dot or space (Windows would drop them), no device name.
+bool IsPlainFileName(const char* name);
+// A name that can be a mailbox folder here, inside the server's folder: a plain file name, no
+// '~' (the short form of a long name), none of the server's own files.
 bool IsValidUserName(const char* name);
+// User `user` has a mailbox folder of its own: a valid name that no earlier record has in any case.
+bool HasOwnMailbox(int user);
 
 // The server's data files are written through WriteWhole.  g_write_room stands in for the room
 // left on the disk (negative: no limit): a write that does not fit stops where the room ends

@@ -21,9 +21,10 @@ constexpr std::size_t DATA_FRAME_SIZE = 1000;
 constexpr std::size_t PAYLOAD_OFFSET = 5;
 // The longest text a RETR or LIST data frame carries, so that its NUL lies within the frame.
 constexpr std::size_t MAX_DATA_TEXT = DATA_FRAME_SIZE - PAYLOAD_OFFSET - 1;   // 994
-// USER and PASS arguments are read from bytes 5 to 19 only.
-constexpr std::size_t LOGIN_ARG_END = 20;
-constexpr std::size_t MAX_LOGIN_ARG = LOGIN_ARG_END - PAYLOAD_OFFSET - 1;      // 14
+// USER and PASS arguments are read from bytes 5 to 24 only: room for a user name of 19
+// characters and its NUL.
+constexpr std::size_t LOGIN_ARG_END = 25;
+constexpr std::size_t MAX_LOGIN_ARG = LOGIN_ARG_END - PAYLOAD_OFFSET - 1;      // 19
 // RETR and DELE numbers are read from bytes 5 to 7 only.
 constexpr std::size_t NUMBER_ARG_END = 8;
 
@@ -41,14 +42,14 @@ void BuildCommand(unsigned char (&frame)[COMMAND_FRAME_SIZE], Command cmd, const
 
 struct ParsedCommand {
     Command cmd;                          // Command::None when bytes 0 to 3 name no command
-    bool arg_valid;                       // USER/PASS: a NUL ends the argument within bytes 5..19
+    bool arg_valid;                       // USER/PASS: a NUL ends the argument within bytes 5..24
     char arg[MAX_LOGIN_ARG + 1];          // USER/PASS argument, NUL-terminated; "" when not valid
     bool has_number;                      // RETR/DELE: at least one digit was found
     int number;                           // RETR/DELE: bytes 5..7 read as a decimal integer; 0 without digits
 };
 
 // Reads a command frame of which `len` bytes were received.  Never reads past `len`, nor past
-// byte 19 for USER and PASS, nor past byte 7 for RETR and DELE.  The word must be four bytes that
+// byte 24 for USER and PASS, nor past byte 7 for RETR and DELE.  The word must be four bytes that
 // match exactly and case-sensitively; byte 4 is not examined.
 ParsedCommand ParseCommand(const unsigned char* frame, std::size_t len);
 

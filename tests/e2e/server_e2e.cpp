@@ -5,7 +5,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
 
 #include <cstdlib>
 #include <cstring>
@@ -347,6 +349,62 @@ TEST_F(ServerE2E, KeepsServingAfterHostileInput) {
     EXPECT_EQ(std::string("+Ok\0 1 ", 7) + std::to_string(kL1.size()) + '\0', stat.substr(0, 8 + std::to_string(kL1.size()).size()));
     EXPECT_EQ(1000u, c.Ask("RETR 1").size());
     EXPECT_EQ(kL1, e2e::ReadFile(q.dir / "ivan/001.msg"));
+}
+
+// What a mail drop or a careless administrator may leave behind, and whom it must not serve.
+// ivan's folder holds his one letter and names put there to reach further: ones that the
+// code page maps onto a path ("..＼maria＼001.msg") or onto another letter ("００１.msg"), ones
+// that match "*.msg" only through their short form, devices and a pipe.  Users.db holds records
+// that name ivan's folder in another way.  ivan gets his letter alone; nobody else gets it.
+TEST_F(ServerE2E, EveryoneIsServedTheirOwnFolderAndNothingBeyond) {
+    std::string db = UserBytes("ivan", "pw1", 1) + UserBytes("maria", "pw2", 1);
+    for (const char* alias : {"IVAN", "ivan.", "ivan ", "nul"}) db += UserBytes(alias, "pw9", 1);
+    ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", db));
+    const std::string plain = "A letter put in without its status byte.";
+    PutLetters("ivan", {plain});
+    PutLetters("maria", {kL2});
+    // The commit writes the status byte in front through a copy beside the letter.
+    ASSERT_EQ(0, symlink("../maria/001.msg", (q.dir / "ivan/001.msg.new").c_str()));
+    const char* traps[] = {
+        "..\xEF\xBC\xBCmaria\xEF\xBC\xBC" "001.msg",   // fullwidth reverse solidus
+        "..\xEF\xBC\x8Fmaria\xEF\xBC\x8F" "001.msg",   // fullwidth solidus
+        "\xEF\xBC\x90\xEF\xBC\x90\xEF\xBC\x91.msg",  // fullwidth "001"
+        "x.msgx", "draft.msgbak", "aux.msg", "com1.msg", "nul.msg", "a:b.msg",
+    };
+    for (const char* t : traps) ASSERT_TRUE(e2e::WriteFile(q.dir / ("ivan/" + std::string(t)), "0trap"));
+    ASSERT_EQ(0, mkfifo((q.dir / "ivan/pipe.msg").c_str(), 0600));
+    const std::vector<std::string> before = e2e::ListDir(q.dir / "ivan");
+    ASSERT_TRUE(q.Launch());
+    Start();
+
+    Pop3Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    std::string stat = c.Ask("STAT");
+    EXPECT_EQ(std::string("+Ok\0 1 ", 7) + std::to_string(plain.size()) + '\0', stat.substr(0, 10)) << e2e::Hex(stat);
+    ASSERT_EQ(1u, NumbersBySize(c).size());
+    EXPECT_EQ(std::string("+Ok\0 ", 5) + plain + '\0', c.Ask("RETR 1").substr(0, 6 + plain.size()));
+    EXPECT_EQ("-Erro", StatusOf(c.Ask("RETR 2")));
+    EXPECT_EQ("+Ok", StatusOf(c.Ask("QUIT ")));
+    EXPECT_TRUE(c.ClosedByPeer());
+    EXPECT_EQ("R" + plain, e2e::ReadFile(q.dir / "ivan/001.msg"));
+    EXPECT_EQ(before, e2e::ListDir(q.dir / "ivan"));
+    for (const char* t : traps) EXPECT_EQ("0trap", e2e::ReadFile(q.dir / ("ivan/" + std::string(t)))) << t;
+    EXPECT_EQ(kL2, e2e::ReadFile(q.dir / "maria/001.msg"));
+
+    // The aliases log in and find no mailbox: the letter put in now stays ivan's.
+    ASSERT_TRUE(e2e::WriteFile(q.dir / "ivan/002.msg", kL3));
+    for (const char* alias : {"IVAN", "ivan.", "ivan ", "nul"}) {
+        SCOPED_TRACE(alias);
+        Pop3Client a;
+        Open(a);
+        Login(a, alias, "pw9");
+        EXPECT_EQ(std::string("+Ok\0 0 0\0", 9), a.Ask("STAT").substr(0, 9));
+        EXPECT_EQ("-Erro", StatusOf(a.Ask("LIST")));
+        EXPECT_EQ("-Erro", StatusOf(a.Ask("DELE 1")));
+        EXPECT_EQ("+Ok", StatusOf(a.Ask("QUIT ")));
+    }
+    EXPECT_EQ(kL3, e2e::ReadFile(q.dir / "ivan/002.msg"));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "net_util.h"
+#include "storage_util.h"
 
 using net::Client;
 using net::Cmd;
@@ -19,7 +20,8 @@ protected:
         Listen();
         PutUsers({{"ivan", "pw1", "Полный доступ"},
                   {"maria", "pw2", "Полный доступ"},
-                  {"petr", "pw3", "Полный доступ"}});
+                  {"petr", "pw3", "Полный доступ"},
+                  {"abcdefghijklmnopqrs", "pw4", "Полный доступ"}});
     }
 };
 
@@ -54,7 +56,8 @@ TEST_F(EngineTest, LoginBelongsToTheConnection) {
         {"a failed USER unselects the earlier one", {{"USER maria", "+Ok"}, {"USER nobody", "-Erro"}, {"PASS pw2", "-Erro"}}},
         {"a new USER ends the login", {{"USER ivan", "+Ok"}, {"PASS pw1", "+Ok"}, {"USER maria", "+Ok"}, {"STAT", "-Erro"}}},
         {"names are case-sensitive", {{"USER Ivan", "-Erro"}}},
-        {"a name of 15 characters", {{"USER ivanivanivanivan", "-Erro"}}},
+        {"a name of 19 characters", {{"USER abcdefghijklmnopqrs", "+Ok"}, {"PASS pw4", "+Ok"}}},
+        {"a name of 20 characters", {{"USER abcdefghijklmnopqrst", "-Erro"}}},
         {"a password with a longer tail", {{"USER ivan", "+Ok"}, {"PASS pw1x", "-Erro"}, {"PASS pw", "-Erro"}}},
         {"the password of another user", {{"USER maria", "+Ok"}, {"PASS pw1", "-Erro"}}},
     };
@@ -340,7 +343,10 @@ TEST_F(EngineTest, StaleEventsAreNotTakenAsTheCurrentClients) {
         {"close while the socket is alive", current, FD_CLOSE},
         {"accept with nothing pending", g_server.listener, FD_ACCEPT},
         {"accept from a socket that is not the listener", current, FD_ACCEPT},
-        {"an event not handled", current, FD_WRITE},
+        {"write with nothing to send", current, FD_WRITE},
+        // An error may be an earlier socket's whose handle value was reused.
+        {"reset reported for a live socket", current, WSAMAKESELECTREPLY(FD_CLOSE, WSAECONNRESET)},
+        {"read error reported for a live socket", current, WSAMAKESELECTREPLY(FD_READ, WSAENETDOWN)},
     };
     for (const auto& e : events) {
         SCOPED_TRACE(e.label);
@@ -359,10 +365,12 @@ TEST_F(EngineTest, DeletingTheConnectedUserDropsTheConnection) {
     Login(c, "maria", "pw2");
     c.Ask("LIST");
     EXPECT_EQ("+Ok", StatusOf(c.Ask("DELE 1")));
-    OnUserDeleted(2);   // a later record: nothing changes
+    g_users.count = 2;   // petr, a later record, is gone: nothing changes
+    OnUserTableChanged();
     EXPECT_EQ(1, CurrentUser());
     EXPECT_TRUE(c.Silent(100));
-    OnUserDeleted(1);
+    g_users.count = 1;
+    OnUserTableChanged();
     EXPECT_TRUE(c.ClosedByServer());
     EXPECT_EQ(INVALID_SOCKET, g_server.client);
     EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
@@ -393,7 +401,7 @@ TEST_F(EngineTest, DeletingAnEarlierRecordKeepsTheConnectionOnItsUser) {
     g_users.users[1] = g_users.users[2];
     g_users.count = 2;
     SendMessageA(g_server.user_list, LVM_DELETEITEM, 0, 0);
-    OnUserDeleted(0);
+    OnUserTableChanged();
     EXPECT_EQ(1, CurrentUser());
     ExpectStat(c.Ask("STAT"), "1 2");
     if (store_loads) {
@@ -405,6 +413,55 @@ TEST_F(EngineTest, DeletingAnEarlierRecordKeepsTheConnectionOnItsUser) {
     EXPECT_EQ(1000u, c.Ask("RETR 1").size());
     SetStatus(1, "Нет доступа");
     EXPECT_EQ("-Erro", StatusOf(c.Ask("RETR 1")));
+}
+
+TEST_F(EngineTest, AReloadedRegistryKeepsTheConnectionOnItsUserByName) {
+    PutLetters(0, {Letter('0', "for ivan")});
+    PutLetters(1, {Letter('0', "for maria")});
+    Client c;
+    Open(c);
+    Login(c, "maria", "pw2");
+    // Users.db replaced from outside, then loaded again: maria is record 0 now.
+    harness::WriteBytes("Users.db", storage::Users({storage::User("maria", "1.1.1.1", "pw2"), storage::User("ivan")}));
+    ASSERT_TRUE(LoadUsers());
+    EXPECT_EQ(0, CurrentUser());
+    c.Ask("LIST");
+    std::string letter = c.Ask("RETR 1");
+    EXPECT_EQ("0for maria", letter.substr(5, 10));
+    harness::WriteBytes("Users.db", storage::Users({storage::User("ivan")}));
+    ASSERT_TRUE(LoadUsers());
+    EXPECT_TRUE(c.ClosedByServer()) << "her record is gone";
+    EXPECT_EQ("0for maria", harness::ReadBytes("maria\\001.msg")) << "nothing committed";
+}
+
+// Sixty RETR in one burst, through small socket buffers: one read event answers at most two,
+// and every reply arrives whole, in order, however the socket takes it.
+TEST_F(EngineTest, AFloodIsReadAPieceAnEventAndNoReplyIsLeftHalfSent) {
+    const std::string text = Letter('0', std::string(900, 'a'));
+    PutLetters(0, {text});
+    Client c;
+    Open(c);
+    Login(c, "ivan", "pw1");
+    int small = 2048;
+    setsockopt(g_server.client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
+    setsockopt(c.socket_handle(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
+    constexpr int N = 60;
+    std::string burst;
+    for (int i = 0; i < N; ++i) burst += Cmd("RETR 1");
+    c.SendRaw(burst);
+    Sleep(200);   // the burst waits in the server's buffer, its read event in the queue
+    SendMessageA(wnd, WM_SOCKETEVENT, g_server.client, WSAMAKESELECTREPLY(FD_READ, 0));
+    Sleep(100);
+    std::size_t early = 0;
+    char buf[4096];
+    for (int r; (r = recv(c.socket_handle(), buf, sizeof buf, 0)) > 0;) early += static_cast<std::size_t>(r);
+    EXPECT_LE(early, 2 * wire::DATA_FRAME_SIZE);
+    std::string rest = c.Read(N * wire::DATA_FRAME_SIZE - early, 20000);
+    ASSERT_EQ(N * wire::DATA_FRAME_SIZE, early + rest.size());
+    const std::string frame = std::string("+Ok\0 ", 5) + text + '\0';
+    for (std::size_t at = (wire::DATA_FRAME_SIZE - early % wire::DATA_FRAME_SIZE) % wire::DATA_FRAME_SIZE; at + frame.size() <= rest.size(); at += wire::DATA_FRAME_SIZE)
+        ASSERT_EQ(frame, rest.substr(at, frame.size())) << at;
+    EXPECT_EQ(20u, c.Ask("STAT").size());
 }
 
 TEST_F(EngineTest, KeepsServingAfterHostileInput) {

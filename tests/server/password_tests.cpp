@@ -91,6 +91,16 @@ TEST_F(PasswordTest, EntriesOpenTheLockOnlyWhenEqual) {
     }
 }
 
+TEST_F(PasswordTest, LockedCommandsRefuseWhenSentPastTheGreyedMenu) {
+    OpenWindowWithPassword("secret");
+    harness::WriteBytes("Users.db", "");
+    for (int id : kGuarded) Command(id);
+    EXPECT_EQ(std::vector<std::string>{}, modals->unexpected) << "a dialog opened";
+    EXPECT_TRUE(modals->boxes.empty());
+    EXPECT_EQ("", ReadBytes("Users.db"));
+    EXPECT_EQ("secret", ReadBytes("Admin.psw"));
+}
+
 TEST_F(PasswordTest, AWrongEntryLeavesAnOpenLockOpen) {
     OpenWindowWithPassword("secret");
     Enter(IDM_PASSWORD, "secret");

@@ -17,6 +17,13 @@ protected:
     void SetUp() override {
         ServerTest::SetUp();
         OpenWindowWithPassword("pw");
+        modals->OnDialog([](HWND dlg) {
+            SetDlgItemTextA(dlg, IDC_ADMINPASSWORD, "pw");
+            return IDOK;
+        });
+        Command(IDM_PASSWORD);
+        ASSERT_TRUE(g_server.unlocked);
+        modals->dialogs.clear();
     }
     // Queues the user dialog: fills the fields given (null: leave as is), picks a status by its
     // text (null: none), presses `button`.
@@ -174,6 +181,15 @@ TEST_F(UsersTest, DialogRefusesNamesThatCannotBeAMailboxAndStaysOpen) {
         {"greater", "a>b", "Недопустимое имя пользователя!"},
         {"bar", "a|b", "Недопустимое имя пользователя!"},
         {"control character", "a\tb", "Недопустимое имя пользователя!"},
+        {"trailing dot: the folder of Ivan", "Ivan.", "Недопустимое имя пользователя!"},
+        {"trailing space", "bob ", "Недопустимое имя пользователя!"},
+        {"a short name", "IVAN~2P1", "Недопустимое имя пользователя!"},
+        {"a device", "CON", "Недопустимое имя пользователя!"},
+        {"a device with an extension", "com1.txt", "Недопустимое имя пользователя!"},
+        {"a device, spaced", "Lpt9 .x", "Недопустимое имя пользователя!"},
+        {"a device of the console", "conout$", "Недопустимое имя пользователя!"},
+        {"the registry's temporary file", "Users.tmp", "Недопустимое имя пользователя!"},
+        {"the password's temporary file", "admin.TMP", "Недопустимое имя пользователя!"},
         {"taken", "Ivan", "Пользователь с таким именем уже существует!"},
         {"taken, other case", "IVAN", "Пользователь с таким именем уже существует!"},
     };
@@ -229,6 +245,16 @@ TEST_F(UsersTest, ExistingFolderWarnsButTheUserIsRegistered) {
     ExpectWarning(0, "Ошибка при создании почтового ящика!");
     EXPECT_EQ(storage::RecordBytes("olga", "", "", 0, 1), ReadBytes("Users.db"));
     EXPECT_EQ("0", ListCell(g_server.user_list, 0, 3));
+
+    // A file where the folder would go: no mailbox, so no user.
+    harness::WriteBytes("anna", "x");
+    Dialog("anna", "", "", "Полный доступ");
+    Command(IDM_NEWUSER);
+    ASSERT_EQ(2u, modals->boxes.size());
+    ExpectWarning(1, "Ошибка при создании почтового ящика!");
+    EXPECT_EQ(storage::RecordBytes("olga", "", "", 0, 1), ReadBytes("Users.db"));
+    EXPECT_EQ(1u, g_users.count);
+    ExpectAgreement();
 }
 
 TEST_F(UsersTest, DeleteRemovesTheRecordAndOnlyAnEmptyMailbox) {

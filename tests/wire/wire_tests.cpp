@@ -90,12 +90,12 @@ TEST(ParseCommand, ShortReceiveIsReadOnlyAsFarAsItGoes) {
     EXPECT_EQ(1, p.number);
 }
 
-TEST(ParseCommand, LoginArgumentMustEndWithinByte19) {
-    std::string name14(14, 'n'), name15(15, 'n');
-    ParsedCommand p = Parse(Frame("USER " + name14, 100));
+TEST(ParseCommand, LoginArgumentMustEndWithinByte24) {
+    std::string name19(19, 'n'), name20(20, 'n');
+    ParsedCommand p = Parse(Frame("USER " + name19, 100));
     EXPECT_TRUE(p.arg_valid);
-    EXPECT_EQ(name14, p.arg);
-    p = Parse(Frame("PASS " + name15, 100));   // NUL at byte 20: outside 5..19
+    EXPECT_EQ(name19, p.arg);
+    p = Parse(Frame("PASS " + name20, 100));   // NUL at byte 25: outside 5..24
     EXPECT_FALSE(p.arg_valid);
     EXPECT_STREQ("", p.arg);
     p = Parse(Frame("USER ", 100));
