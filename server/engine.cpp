@@ -32,6 +32,7 @@ struct Engine {
     bool quitting;         // QUIT was answered: close once the reply is out
     bool broken;           // a send failed: the connection is dropped with no commit
     bool peer_closed;      // FD_CLOSE came: read on until the socket says it is at its end
+    unsigned table_seen;   // the user table's generation that `user` indexes
 };
 Engine g_engine;
 
@@ -87,16 +88,8 @@ bool Authorized() {
     return g_engine.logged_in && g_engine.user >= 0 && g_engine.user < static_cast<int>(g_users.count);
 }
 
-// Column 4 of the user's row: the access rule is read from what the administrator sees.
-void ReadStatusText(char (&text)[STATUS_TEXT_SIZE]) {
-    text[0] = '\0';
-    LVITEMA item = {};
-    item.iSubItem = 4;
-    item.pszText = text;
-    item.cchTextMax = STATUS_TEXT_SIZE;
-    SendMessageA(g_server.user_list, LVM_GETITEMTEXTA, g_engine.user, reinterpret_cast<LPARAM>(&item));
-    text[STATUS_TEXT_SIZE - 1] = '\0';
-}
+// The access rule is read from what the administrator sees: the status text of the user's row.
+void ReadStatusText(char (&text)[STATUS_TEXT_SIZE]) { GetShownStatus(g_engine.user, text, STATUS_TEXT_SIZE); }
 
 // The letter that a RETR or DELE number names, or null when it names no served letter.
 LetterRecord* ServedLetter(const wire::ParsedCommand& c) {
@@ -118,15 +111,15 @@ void DoPass(const wire::ParsedCommand& c) {
     SendStatus(ok);
     if (!ok) return;
     g_engine.logged_in = true;
-    LoadLetters(g_engine.user);
+    LoadLetters(MailboxFolder(g_engine.user));
 }
 
 void DoStat() {
     if (!Authorized()) { SendStatus(false); return; }
     int count = 0;
     std::uint64_t size = 0;
-    MeasureMailbox(g_engine.user, &count, &size);
-    g_users.users[g_engine.user].letter_count = count;
+    MeasureMailbox(MailboxFolder(g_engine.user), &count, &size);
+    SetLetterCount(g_engine.user, count);
     unsigned char frame[wire::STAT_FRAME_SIZE];
     if (count < 0 || !wire::BuildStat(frame, static_cast<std::uint32_t>(count), size)) {
         SendStatus(false);
@@ -137,11 +130,11 @@ void DoStat() {
 
 void DoList() {
     if (!Authorized()) { SendStatus(false); return; }
-    LoadLetters(g_engine.user);
+    LoadLetters(MailboxFolder(g_engine.user));
     int count = g_letters.count;
     if (count < 0) count = 0;
     if (count > MAX_LETTERS) count = MAX_LETTERS;
-    g_users.users[g_engine.user].letter_count = count;
+    SetLetterCount(g_engine.user, count);
     std::uint32_t sizes[MAX_LETTERS];
     for (int i = 0; i < count; ++i) sizes[i] = g_letters.letters[i].size;
     unsigned char frame[wire::DATA_FRAME_SIZE];
@@ -200,7 +193,7 @@ bool FinishQuit() {
 
 // Returns false when the connection is gone afterwards or is closing.
 bool DoQuit() {
-    if (Authorized()) CommitMailbox(g_engine.user);
+    if (Authorized()) CommitMailbox();
     SendStatus(true);
     if (OutputPending()) {
         g_engine.quitting = true;
@@ -258,6 +251,8 @@ void ServeCollected() {
 // carrying an error, or a close, is believed only once the socket itself says it is at its end:
 // it may belong to an earlier socket whose handle value was reused.
 void OnClientEvent(SOCKET s, int event) {
+    FollowUserTable();
+    if (!HaveClient()) return;
     if (event == FD_CLOSE) g_engine.peer_closed = true;
     if (event == FD_WRITE) Flush();
     if (g_engine.quitting && !OutputPending() && !g_engine.broken) {
@@ -290,6 +285,7 @@ void OnAccept() {
     g_server.client = s;
     ForgetLogin();
     g_engine.requested_name[0] = '\0';
+    g_engine.table_seen = UserTableGeneration();
     ResetConnection();
     // The connection takes the listener's events and FD_WRITE, which says a reply that did not
     // go out whole can go on.
@@ -342,9 +338,10 @@ bool DropClient() {
     return ok;
 }
 
-void OnUserTableChanged() {
-    if (!HaveClient() || g_engine.user < 0) return;
-    if (!FindUser()) DropClient();
+void FollowUserTable() {
+    if (g_engine.table_seen == UserTableGeneration()) return;
+    g_engine.table_seen = UserTableGeneration();
+    if (HaveClient() && g_engine.user >= 0 && !FindUser()) DropClient();
 }
 
 int CurrentUser() { return g_engine.user; }

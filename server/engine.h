@@ -7,9 +7,10 @@ LRESULT OnSocketEvent(HWND hwnd, WPARAM wp, LPARAM lp);
 // Looks the requested user name up in the user table; on success selects that user.
 bool FindUser();
 
-// The user table was changed or filled anew: the connection finds its user again by name, and
-// is dropped with no commit when the user is gone.
-void OnUserTableChanged();
+// After the user table changed or was filled anew, the connection finds its user again by name,
+// and is dropped with no commit when the user is gone.  Every event of the connection looks
+// first; the user commands call it when they are done.
+void FollowUserTable();
 
 // Closes the current client connection without a reply or a commit and greys Pause; false when
 // closesocket failed (the slot is emptied all the same).  An empty slot counts as closed.

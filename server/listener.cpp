@@ -1,4 +1,4 @@
-// Listener control: Start, Stop, Pause, Exit.
+// Listener control: Start, Stop and Pause.
 #include "listener.h"
 
 #include "engine.h"
@@ -53,7 +53,7 @@ void OnStartCommand() {
 
 void OnStopCommand() {
     if (g_server.listener == INVALID_SOCKET) return;
-    SendMessageA(g_server.user_list, LVM_DELETEALLITEMS, 0, 0);
+    ClearUserList();
     if (closesocket(g_server.listener) == SOCKET_ERROR) SocketError("Socket not closed.");
     g_server.listener = INVALID_SOCKET;
     DropClient();
@@ -66,5 +66,3 @@ void OnPauseCommand() {
     if (!CloseClient()) SocketError("Socket not closed.");
     EnableButton(g_server.pause_button, false);
 }
-
-void OnExitCommand() { DestroyWindow(g_server.main); }

@@ -1,7 +1,6 @@
-// Listener control: Start, Stop, Pause and Exit.
+// Listener control: Start, Stop and Pause.
 #pragma once
 
 void OnStartCommand();
 void OnStopCommand();
 void OnPauseCommand();
-void OnExitCommand();

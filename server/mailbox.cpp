@@ -3,8 +3,9 @@
 
 #include <cstring>
 
+#include "fileio.h"
 #include "server.h"
-#include "users.h"
+#include "userrecord.h"
 
 LetterTable g_letters;
 
@@ -14,15 +15,14 @@ namespace {
 // its NUL and the space.
 constexpr DWORD MAX_LETTER_BYTES = 994;
 
-// Joins the user's folder name, a backslash and `file` into out; false when it does not fit or
-// the user has no mailbox folder of its own (a damaged Users.db may hold any name).
-bool BuildPath(int user, const char* file, char (&out)[MAX_PATH]) {
-    if (!HasOwnMailbox(user)) return false;
-    const char* name = g_users.users[user].name;
-    size_t n = strnlen(name, sizeof g_users.users[user].name);
+// Joins the mailbox folder, a backslash and `file` into out; false when there is no folder or
+// the path does not fit.
+bool BuildPath(const char* folder, const char* file, char (&out)[MAX_PATH]) {
+    if (!folder) return false;
+    size_t n = std::strlen(folder);
     size_t f = std::strlen(file);
     if (n + 1 + f + 1 > sizeof out) return false;
-    std::memcpy(out, name, n);
+    std::memcpy(out, folder, n);
     out[n] = '\\';
     std::memcpy(out + n + 1, file, f + 1);
     return true;
@@ -69,11 +69,11 @@ bool NextLetter(LetterSearch& s) {
     return false;
 }
 
-bool FirstLetter(int user, LetterSearch& s) {
+bool FirstLetter(const char* folder, LetterSearch& s) {
     char pattern[MAX_PATH];
     wchar_t wide[MAX_PATH];
     s.find = INVALID_HANDLE_VALUE;
-    if (!BuildPath(user, "*.msg", pattern)) return false;
+    if (!BuildPath(folder, "*.msg", pattern)) return false;
     if (!MultiByteToWideChar(CP_ACP, 0, pattern, -1, wide, MAX_PATH)) return false;
     s.find = FindFirstFileW(wide, &s.data);
     if (s.find == INVALID_HANDLE_VALUE) return false;
@@ -120,9 +120,9 @@ bool ReadLetter(const char* path, LetterRecord& rec, bool beep) {
 
 // Fills table (up to MAX_LETTERS records) as a load does; returns the number filled.  Only a
 // real load beeps at its troubles.
-int FillLetters(int user, LetterRecord* table, bool beep) {
+int FillLetters(const char* folder, LetterRecord* table, bool beep) {
     LetterSearch s;
-    if (!FirstLetter(user, s)) {
+    if (!FirstLetter(folder, s)) {
         EndSearch(s);
         if (beep) SoundBeep(MB_OK);
         return 0;
@@ -130,7 +130,7 @@ int FillLetters(int user, LetterRecord* table, bool beep) {
     int k = 0;
     do {
         char path[MAX_PATH];
-        if (!BuildPath(user, s.name, path)) {
+        if (!BuildPath(folder, s.name, path)) {
             if (beep) SoundBeep(MB_OK);
             continue;
         }
@@ -196,10 +196,10 @@ void CommitLetter(const LetterRecord& rec) {
 
 }  // namespace
 
-int CountLetters(int user) {
+int CountLetters(const char* folder) {
     LetterSearch s;
     int n = 0;
-    if (FirstLetter(user, s)) {
+    if (FirstLetter(folder, s)) {
         do ++n;
         while (NextLetter(s));
     }
@@ -207,10 +207,10 @@ int CountLetters(int user) {
     return n;
 }
 
-std::uint64_t MailboxSize(int user) {
+std::uint64_t MailboxSize(const char* folder) {
     LetterSearch s;
     std::uint64_t total = 0;
-    if (FirstLetter(user, s)) {
+    if (FirstLetter(folder, s)) {
         do total += (static_cast<std::uint64_t>(s.data.nFileSizeHigh) << 32) | s.data.nFileSizeLow;
         while (NextLetter(s));
     }
@@ -218,23 +218,23 @@ std::uint64_t MailboxSize(int user) {
     return total;
 }
 
-void MeasureMailbox(int user, int* count, std::uint64_t* size) {
+void MeasureMailbox(const char* folder, int* count, std::uint64_t* size) {
     // A trial load into a table of its own, so the figures are exactly what LIST would show.
     static LetterRecord trial[MAX_LETTERS];
-    int n = FillLetters(user, trial, false);
+    int n = FillLetters(folder, trial, false);
     std::uint64_t total = 0;
     for (int i = 0; i < n; ++i) total += trial[i].size;
     *count = n;
     *size = total;
 }
 
-void LoadLetters(int user) {
-    g_letters.count = FillLetters(user, g_letters.letters, true);
+void LoadLetters(const char* folder) {
+    g_letters.count = FillLetters(folder, g_letters.letters, true);
     // Records behind the loaded ones must not carry another conversation's letters.
     for (int i = g_letters.count; i < MAX_LETTERS; ++i) g_letters.letters[i] = LetterRecord{};
 }
 
-void CommitMailbox(int) {
+void CommitMailbox() {
     // The records loaded in this conversation, each by its own path: the folder is not searched
     // again, so a file that came or went since the load is never taken for another.
     for (int i = 0; i < g_letters.count && i < MAX_LETTERS; ++i) CommitLetter(g_letters.letters[i]);

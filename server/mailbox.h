@@ -24,17 +24,20 @@ struct LetterTable {
 };
 extern LetterTable g_letters;
 
-// Letter files in the user's mailbox (0 when there is none or the folder is missing).
-int CountLetters(int user);
+// The store works on a mailbox folder, named relative to the server's folder; a null folder is
+// a user without a mailbox, which holds no letter.
+
+// Letter files in the mailbox (0 when there is none or the folder is missing).
+int CountLetters(const char* folder);
 // Their total size in bytes.
-std::uint64_t MailboxSize(int user);
+std::uint64_t MailboxSize(const char* folder);
 // What a load would serve now: the number of letters and their sizes added up, as LIST and RETR
 // would report them.
-void MeasureMailbox(int user, int* count, std::uint64_t* size);
-// Fills the letter table from the user's mailbox.
-void LoadLetters(int user);
-// Writes the conversation's marks back: deletes the letters marked deleted and writes every other
-// loaded letter's status byte.
-void CommitMailbox(int user);
+void MeasureMailbox(const char* folder, int* count, std::uint64_t* size);
+// Fills the letter table from the mailbox.
+void LoadLetters(const char* folder);
+// Writes the conversation's marks back, each loaded letter by its own path: deletes the letters
+// marked deleted and writes every other loaded letter's status byte.
+void CommitMailbox();
 
 void ResetMailbox();

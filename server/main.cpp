@@ -1,4 +1,5 @@
 #include "server.h"
+#include "window.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int show) {
     ResetServerState();

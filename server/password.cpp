@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "server.h"
-#include "users.h"
+#include "fileio.h"
 
 namespace {
 

@@ -17,7 +17,6 @@ struct ServerState {
     HWND main;
     HWND start_button, stop_button, pause_button;
     HWND user_list;
-    LVITEMA item;                 // shared by every row and cell written into the user list
     unsigned short port;          // the listening port: POP3_PORT (the in-process tests use another)
     SOCKET listener;              // INVALID_SOCKET when empty
     SOCKET client;                // the current client connection, INVALID_SOCKET when none
@@ -38,11 +37,6 @@ struct BeepLog {
 extern BeepLog g_beeps;
 void SoundBeep(UINT type);
 
-// Reads from one of the server's data files.  g_read_fails stands in for a disk that fails under a
-// file that did open, for the tests; it is false in the program.
-extern bool g_read_fails;
-bool ReadData(HANDLE file, void* buf, DWORD size, DWORD* got);
-
 // The server's file-trouble box: a default beep, then a warning box owned by the main window,
 // caption "Ошибка.".
 void FileWarning(const char* text);
@@ -53,11 +47,3 @@ void SocketError(const char* text);
 void EnableCommand(int id, bool enabled);
 // Enables or disables a button and greys or enables its menu item alike.
 void EnableButton(HWND button, bool enabled);
-
-// Window class, main window and its procedure.
-bool RegisterServerClass(HINSTANCE instance);
-HWND CreateServerWindow(HINSTANCE instance);
-LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
-
-// Puts every part of the server back to its start-up state (sockets are forgotten, not closed).
-void ResetServerState();

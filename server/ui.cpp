@@ -1,17 +1,9 @@
-// Beeps, message boxes and the enabling of commands, the same for every part of the server.
+// The program-wide state, and the beeps, message boxes and enabling of commands that every part
+// of the server shares.
 #include "server.h"
 
+ServerState g_server;
 BeepLog g_beeps;
-bool g_read_fails;
-
-bool ReadData(HANDLE file, void* buf, DWORD size, DWORD* got) {
-    *got = 0;
-    if (g_read_fails) {
-        SetLastError(ERROR_READ_FAULT);
-        return false;
-    }
-    return ReadFile(file, buf, size, got, nullptr) != FALSE;
-}
 
 void SoundBeep(UINT type) {
     if (g_beeps.count < static_cast<int>(sizeof g_beeps.types / sizeof g_beeps.types[0]))

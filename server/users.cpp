@@ -5,13 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-#include "engine.h"
+#include "fileio.h"
 #include "mailbox.h"
 #include "server.h"
 
 UserTable g_users;
 UserRecord g_staging;
-long long g_write_room = -1;
 
 namespace {
 
@@ -32,6 +31,9 @@ const char kNoMailbox[] = "Ошибка при создании почтовог
 bool s_loaded;
 // The record the user dialog edits (its name may stay), -1 for a new user.
 int s_editing = -1;
+// Counts the changes of the user table, so that a connection can tell that its index may have
+// come to name another user.
+unsigned s_generation;
 
 HANDLE OpenUsers(DWORD disposition) {
     return CreateFileA(kUsersFile, GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
@@ -56,11 +58,21 @@ int ListRows() { return static_cast<int>(SendMessageA(g_server.user_list, LVM_GE
 bool InSync() { return s_loaded && static_cast<std::uint32_t>(ListRows()) == g_users.count; }
 
 void SetCell(int row, int col, const char* text) {
-    LVITEMA& it = g_server.item;
-    it.iItem = row;
+    LVITEMA it = {};
     it.iSubItem = col;
     it.pszText = const_cast<char*>(text);
     SendMessageA(g_server.user_list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&it));
+}
+
+// The text of a cell, cut to the buffer.
+void GetCell(int row, int col, char* text, int size) {
+    text[0] = '\0';
+    LVITEMA it = {};
+    it.iSubItem = col;
+    it.pszText = text;
+    it.cchTextMax = size;
+    SendMessageA(g_server.user_list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&it));
+    text[size - 1] = '\0';
 }
 
 // Column 4 shows the status text; a level without one shows the text of column 3.
@@ -72,9 +84,9 @@ void SetStatusCell(int row, std::int32_t level, const char* count_text) {
 void AddRow(int row, const UserRecord& rec, int letters) {
     char count[16];
     std::snprintf(count, sizeof count, "%d", letters);
-    LVITEMA& it = g_server.item;
+    LVITEMA it = {};
+    it.mask = LVIF_TEXT | LVIF_IMAGE;
     it.iItem = row;
-    it.iSubItem = 0;
     it.iImage = 0;
     it.pszText = const_cast<char*>(rec.name);
     SendMessageA(g_server.user_list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it));
@@ -90,7 +102,7 @@ void TakeRecord(HANDLE file, std::uint32_t i) {
         g_users.users[i] = UserRecord{};
         FileWarning(kReadFailed);
     }
-    int letters = CountLetters(static_cast<int>(i));
+    int letters = CountLetters(MailboxFolder(static_cast<int>(i)));
     g_users.users[i].letter_count = letters;
     AddRow(static_cast<int>(i), g_users.users[i], letters);
 }
@@ -103,7 +115,7 @@ void FillFromFile(HANDLE file) {
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     for (std::uint32_t i = 0; i < g_users.count; ++i) TakeRecord(file, i);
     s_loaded = true;
-    OnUserTableChanged();
+    ++s_generation;
     if (records > MAX_USERS) FileWarning(kTooMany);
 }
 
@@ -216,69 +228,25 @@ INT_PTR RunUserDialog(DLGPROC proc) {
 
 }  // namespace
 
-// CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$ and CLOCK$ name devices in every folder,
-// whatever extension follows.
-bool IsDeviceName(const char* name) {
-    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
-    char base[16];
-    std::size_t n = 0;
-    while (name[n] && name[n] != '.' && n < sizeof base - 1) {
-        base[n] = name[n];
-        ++n;
-    }
-    if (name[n] && name[n] != '.') return false;   // too long for any device
-    while (n > 0 && base[n - 1] == ' ') --n;       // "nul .msg" is NUL too
-    base[n] = '\0';
-    for (const char* d : kDevices)
-        if (lstrcmpiA(base, d) == 0) return true;
-    if (n != 4 || base[3] < '0' || base[3] > '9') return false;
-    base[3] = '\0';
-    return lstrcmpiA(base, "COM") == 0 || lstrcmpiA(base, "LPT") == 0;
-}
-
-bool IsPlainFileName(const char* name) {
-    if (!name[0]) return false;
-    std::size_t n = 0;
-    for (const char* p = name; *p; ++p, ++n) {
-        unsigned char c = static_cast<unsigned char>(*p);
-        if (c < 0x20 || c == 0x7f || std::strchr("\\/:*?\"<>|", c)) return false;
-    }
-    // Windows drops trailing dots and spaces: "ivan." and "ivan " would open "ivan".
-    return name[n - 1] != '.' && name[n - 1] != ' ' && !IsDeviceName(name);
-}
-
-bool IsValidUserName(const char* name) {
-    // The server's own files in its folder can't be a mailbox too; a '~' may make the name the
-    // short form of another folder's long name.
-    static const char* const kServerFiles[] = {kUsersFile, kUsersTemp, "Admin.psw", "Admin.tmp"};
-    if (!IsPlainFileName(name) || std::strchr(name, '~')) return false;
-    for (const char* f : kServerFiles)
-        if (lstrcmpiA(name, f) == 0) return false;
-    return true;
-}
-
-bool HasOwnMailbox(int user) {
-    if (user < 0 || static_cast<std::uint32_t>(user) >= g_users.count) return false;
+const char* MailboxFolder(int user) {
+    if (user < 0 || static_cast<std::uint32_t>(user) >= g_users.count) return nullptr;
     const char* name = g_users.users[user].name;
-    if (!IsValidUserName(name)) return false;
+    if (!IsValidUserName(name)) return nullptr;
     // Folder names are compared without case: of records that differ only in case (a damaged
     // or hand-made Users.db), the first one owns the folder.
     for (int i = 0; i < user; ++i)
-        if (lstrcmpiA(g_users.users[i].name, name) == 0) return false;
-    return true;
+        if (lstrcmpiA(g_users.users[i].name, name) == 0) return nullptr;
+    return name;
 }
 
-bool WriteWhole(HANDLE file, const void* bytes, DWORD size) {
-    DWORD n = size;
-    if (g_write_room >= 0 && n > g_write_room) n = static_cast<DWORD>(g_write_room);
-    DWORD done = 0;
-    BOOL ok = WriteFile(file, bytes, n, &done, nullptr);
-    if (g_write_room >= 0) g_write_room -= done;
-    return ok && done == size;
-}
+unsigned UserTableGeneration() { return s_generation; }
 
-bool ReplaceWith(const char* tmp, const char* target) {
-    return MoveFileExA(tmp, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+void ClearUserList() { SendMessageA(g_server.user_list, LVM_DELETEALLITEMS, 0, 0); }
+
+void GetShownStatus(int user, char* text, int size) { GetCell(user, 4, text, size); }
+
+void SetLetterCount(int user, int count) {
+    if (user >= 0 && static_cast<std::uint32_t>(user) < g_users.count) g_users.users[user].letter_count = count;
 }
 
 bool LoadUsers() {
@@ -365,7 +333,7 @@ void OnDelUserCommand() {
     if (sel < 0) return;
     char name[NAME_SIZE];
     CopyText(name, sizeof name, g_users.users[sel].name);
-    bool own_mailbox = HasOwnMailbox(sel);   // an alias must not remove another user's folder
+    bool own_mailbox = MailboxFolder(sel) != nullptr;   // an alias must not remove another's folder
     // The file goes first: when it can't be rewritten, the user stays in file, table and list.
     if (!RewriteUsers(sel, -1, nullptr, g_users.count)) return;
     SendMessageA(g_server.user_list, LVM_DELETEITEM, sel, 0);
@@ -373,7 +341,7 @@ void OnDelUserCommand() {
     for (std::uint32_t i = sel; i + 1 < g_users.count; ++i) g_users.users[i] = g_users.users[i + 1];
     g_users.users[--g_users.count] = UserRecord{};
     TakeUpTail();
-    OnUserTableChanged();
+    ++s_generation;
 }
 
 void OnEditUserCommand() {
@@ -391,16 +359,12 @@ void OnEditUserCommand() {
     if (result != IDOK) return;
     if (!RewriteUsers(-1, sel, &g_staging, g_users.count)) return;
     g_users.users[sel] = g_staging;
-    OnUserTableChanged();
+    ++s_generation;
     SetCell(sel, 0, g_staging.name);
     SetCell(sel, 1, g_staging.ip_address);
     SetCell(sel, 2, g_staging.password);
-    char count[16] = "";
-    LVITEMA& it = g_server.item;
-    it.iSubItem = 3;
-    it.pszText = count;
-    it.cchTextMax = sizeof count;
-    SendMessageA(g_server.user_list, LVM_GETITEMTEXTA, sel, reinterpret_cast<LPARAM>(&it));
+    char count[16];
+    GetCell(sel, 3, count, sizeof count);
     SetStatusCell(sel, g_staging.access_level, count);
 }
 
@@ -436,5 +400,4 @@ void ResetUsers() {
     g_staging = UserRecord{};
     s_loaded = false;
     s_editing = -1;
-    g_write_room = -1;
 }

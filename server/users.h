@@ -23,20 +23,15 @@ INT_PTR CALLBACK EditUserDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM lp);
 
 void ResetUsers();
 
-// A name that can be a file or folder of its own in a folder: not empty, none of \ / : * ? " < > |
-// and no control character, no trailing dot or space (Windows would drop them), no device name.
-bool IsPlainFileName(const char* name);
-// A name that can be a mailbox folder here, inside the server's folder: a plain file name, no
-// '~' (the short form of a long name), none of the server's own files.
-bool IsValidUserName(const char* name);
-// User `user` has a mailbox folder of its own: a valid name that no earlier record has in any case.
-bool HasOwnMailbox(int user);
+// The mailbox folder of user `user`: its name, when that is a valid name that no earlier record
+// has in any case; null when the user has no mailbox of its own.
+const char* MailboxFolder(int user);
+// Goes up with every change of the user table: a connection that saw another value finds its user
+// again.
+unsigned UserTableGeneration();
 
-// The server's data files are written through WriteWhole.  g_write_room stands in for the room
-// left on the disk (negative: no limit): a write that does not fit stops where the room ends
-// and fails, as on a full disk.
-extern long long g_write_room;
-bool WriteWhole(HANDLE file, const void* bytes, DWORD size);
-
-// Replaces `target` whole by `tmp`; the old file stays as it was when this fails.
-bool ReplaceWith(const char* tmp, const char* target);
+// What the user list shows and keeps: the status text in the user's row (cut to `size`), the
+// letter count of a user, the list emptied by Stop.
+void GetShownStatus(int user, char* text, int size);
+void SetLetterCount(int user, int count);
+void ClearUserList();

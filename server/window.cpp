@@ -1,14 +1,14 @@
 // The server main window: class, controls, command dispatch, About box and shutdown.
-#include "server.h"
+#include "window.h"
 
 #include "engine.h"
+#include "fileio.h"
 #include "listener.h"
 #include "mailbox.h"
 #include "password.h"
+#include "server.h"
 #include "users.h"
 #include "wire.h"
-
-ServerState g_server;
 
 namespace {
 
@@ -75,7 +75,6 @@ LRESULT OnCreate(HWND hwnd) {
                                       g_server.instance, nullptr);
     }
     CreateUserList(hwnd);
-    g_server.item.mask = LVIF_TEXT | LVIF_IMAGE;
     ReadAdminPassword();
     EnableWindow(g_server.stop_button, FALSE);
     EnableWindow(g_server.pause_button, FALSE);
@@ -102,11 +101,11 @@ LRESULT OnCommand(HWND hwnd, int id) {
     case IDM_STOP:        OnStopCommand(); break;
     case IDM_PASSWORD:    OnPasswordCommand(); break;
     case IDM_SETPASSWORD: OnSetPasswordCommand(); break;
-    case IDM_EXIT:        OnExitCommand(); break;
+    case IDM_EXIT:        DestroyWindow(hwnd); break;
     case IDM_ABOUT:       DialogBoxParamA(g_server.instance, MAKEINTRESOURCEA(IDD_ABOUT), hwnd, AboutDialogProc, 0); break;
-    case IDM_NEWUSER:     OnNewUserCommand(); break;
-    case IDM_DELUSER:     OnDelUserCommand(); break;
-    case IDM_EDITUSER:    OnEditUserCommand(); break;
+    case IDM_NEWUSER:     OnNewUserCommand(); FollowUserTable(); break;
+    case IDM_DELUSER:     OnDelUserCommand(); FollowUserTable(); break;
+    case IDM_EDITUSER:    OnEditUserCommand(); FollowUserTable(); break;
     case IDM_PAUSE:       OnPauseCommand(); break;
     default: break;
     }
@@ -154,7 +153,7 @@ void ResetServerState() {
     g_server.listener = INVALID_SOCKET;
     g_server.client = INVALID_SOCKET;
     g_beeps = BeepLog{};
-    g_read_fails = false;
+    ResetFileFaults();
     ResetUsers();
     ResetMailbox();
     ResetEngine();

@@ -9,6 +9,7 @@
 
 #include "harness.h"
 #include "server.h"
+#include "window.h"
 
 class ServerTest : public ::testing::Test {
 protected:

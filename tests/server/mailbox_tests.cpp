@@ -1,6 +1,7 @@
 // The mailbox store: counting, measuring, loading and committing letter files.
 #include <set>
 
+#include "fileio.h"
 #include "fixture.h"
 #include "mailbox.h"
 #include "storage_util.h"
@@ -27,7 +28,6 @@ std::string Text(int i) { return std::string(g_letters.letters[i].text, g_letter
 }  // namespace
 
 TEST_F(MailboxTest, CountsMeasuresAndLoadsLetters) {
-    SetUsers({"ivan"});
     Mailbox("ivan");
     const std::string unread = "0" + std::string(20, 'a');
     Letter("ivan\\a.msg", unread);
@@ -35,16 +35,16 @@ TEST_F(MailboxTest, CountsMeasuresAndLoadsLetters) {
     Letter("ivan\\c.txt", "not a letter");
     CreateDirectoryA("ivan\\folder.msg", nullptr);   // a folder is not a letter
 
-    EXPECT_EQ(2, CountLetters(0));
-    EXPECT_EQ(27u, MailboxSize(0));
+    EXPECT_EQ(2, CountLetters("ivan"));
+    EXPECT_EQ(27u, MailboxSize("ivan"));
     int n = -1;
     std::uint64_t size = 0;
-    MeasureMailbox(0, &n, &size);
+    MeasureMailbox("ivan", &n, &size);
     EXPECT_EQ(2, n);
     EXPECT_EQ(27u, size);
     EXPECT_EQ(0, Beeps()) << "counting and measuring do not beep";
 
-    LoadLetters(0);
+    LoadLetters("ivan");
     ASSERT_EQ(2, g_letters.count);
     std::set<std::string> paths;
     for (int i = 0; i < 2; ++i) {
@@ -68,69 +68,67 @@ TEST_F(MailboxTest, CountsMeasuresAndLoadsLetters) {
 }
 
 TEST_F(MailboxTest, MissingOrEmptyMailboxCountsZeroAndALoadBeepsAndEmptiesTheTable) {
-    SetUsers({"ivan", "maria", "petr"});
     Mailbox("ivan");
     Letter("ivan\\1.msg", "0one");
     Mailbox("maria");
-    LoadLetters(0);
+    LoadLetters("ivan");
     ASSERT_EQ(1, g_letters.count);
     g_letters.letters[0].is_deleted = 1;
 
-    for (int user : {1, 2}) {   // an empty folder, then no folder at all
+    for (const char* user : {"maria", "petr", static_cast<const char*>(nullptr)}) {   // empty, missing, none
         int beeps = Beeps();
-        EXPECT_EQ(0, CountLetters(user)) << user;
-        EXPECT_EQ(0u, MailboxSize(user)) << user;
+        SCOPED_TRACE(user ? user : "no folder");
+        EXPECT_EQ(0, CountLetters(user));
+        EXPECT_EQ(0u, MailboxSize(user));
         LoadLetters(user);
-        EXPECT_EQ(0, g_letters.count) << user << ": nothing of ivan's conversation stays";
-        EXPECT_STREQ("", g_letters.letters[0].path) << user;
-        ASSERT_EQ(beeps + 1, Beeps()) << user;
+        EXPECT_EQ(0, g_letters.count) << "nothing of ivan's conversation stays";
+        EXPECT_STREQ("", g_letters.letters[0].path);
+        ASSERT_EQ(beeps + 1, Beeps());
         EXPECT_EQ(static_cast<UINT>(MB_OK), g_beeps.types[beeps]);
-        CommitMailbox(user);
+        CommitMailbox();
     }
     EXPECT_EQ("0one", ReadBytes("ivan\\1.msg")) << "an empty load commits nothing of an earlier one";
 }
 
 TEST_F(MailboxTest, AtMostFifteenLettersAreLoadedAndTheRestStayOnDisk) {
-    SetUsers({"ivan"});
     Mailbox("ivan");
     for (int i = 0; i < 18; ++i) Letter("ivan\\" + std::to_string(100 + i) + ".msg", "0letter " + std::to_string(i));
-    EXPECT_EQ(18, CountLetters(0));
+    EXPECT_EQ(18, CountLetters("ivan"));
     int n = 0;
     std::uint64_t size = 0;
-    MeasureMailbox(0, &n, &size);
+    MeasureMailbox("ivan", &n, &size);
     EXPECT_EQ(15, n);
-    LoadLetters(0);
+    LoadLetters("ivan");
     ASSERT_EQ(15, g_letters.count);
     std::uint64_t sum = 0;
     for (int i = 0; i < 15; ++i) sum += g_letters.letters[i].size;
     EXPECT_EQ(sum, size) << "STAT's total is that of the letters served";
     // All marked deleted: only those 15 go, the other 3 are served next time.
     for (int i = 0; i < 15; ++i) g_letters.letters[i].is_deleted = 1;
-    CommitMailbox(0);
-    EXPECT_EQ(3, CountLetters(0));
-    LoadLetters(0);
+    CommitMailbox();
+    EXPECT_EQ(3, CountLetters("ivan"));
+    LoadLetters("ivan");
     EXPECT_EQ(3, g_letters.count);
 }
 
 TEST_F(MailboxTest, LongLetterIsServedAsItsFirst994BytesAndLeftWhole) {
-    SetUsers({"ivan"});
     Mailbox("ivan");
     std::string longer = "0";
     for (int i = 0; i < 2999; ++i) longer += static_cast<char>('a' + i % 26);
     Letter("ivan\\long.msg", longer);
     int n = 0;
     std::uint64_t size = 0;
-    MeasureMailbox(0, &n, &size);
+    MeasureMailbox("ivan", &n, &size);
     EXPECT_EQ(1, n);
     EXPECT_EQ(994u, size);
-    EXPECT_EQ(3000u, MailboxSize(0));
-    LoadLetters(0);
+    EXPECT_EQ(3000u, MailboxSize("ivan"));
+    LoadLetters("ivan");
     ASSERT_EQ(1, g_letters.count);
     EXPECT_EQ(994u, g_letters.letters[0].size);
     EXPECT_EQ(longer.substr(0, 994), Text(0));
     EXPECT_EQ('\0', g_letters.letters[0].text[994]);
     g_letters.letters[0].is_read = 1;
-    CommitMailbox(0);
+    CommitMailbox();
     EXPECT_EQ("R" + longer.substr(1), ReadBytes("ivan\\long.msg"));
 }
 
@@ -149,14 +147,13 @@ TEST_F(MailboxTest, CommitWritesStatusBytesAndInsertsThemWhereMissing) {
         {"empty file gets its status byte", "", 0, "0"},
         {"long file without a status byte moves whole", big, 0, "0" + big},
     };
-    SetUsers({"ivan"});
     Mailbox("ivan");
     for (const Case& c : cases) {
         Letter("ivan\\x.msg", c.before);
-        LoadLetters(0);
+        LoadLetters("ivan");
         ASSERT_EQ(1, g_letters.count) << c.label;
         if (c.read) g_letters.letters[0].is_read = 1;
-        CommitMailbox(0);
+        CommitMailbox();
         std::string got = ReadBytes("ivan\\x.msg");
         EXPECT_EQ(c.after.size(), got.size()) << c.label;
         EXPECT_TRUE(c.after == got) << c.label << ": " << harness::Hex(got.substr(0, 40));
@@ -166,14 +163,13 @@ TEST_F(MailboxTest, CommitWritesStatusBytesAndInsertsThemWhereMissing) {
 TEST_F(MailboxTest, StatusByteThatCannotBeWrittenWholeLeavesTheLetterAsItWas) {
     std::string letter(5000, 'y');
     letter[0] = 'H';
-    SetUsers({"ivan"});
     Mailbox("ivan");
     Letter("ivan\\x.msg", letter);
-    LoadLetters(0);
+    LoadLetters("ivan");
     ASSERT_EQ(1, g_letters.count);
     g_letters.letters[0].is_read = 1;
     g_write_room = 3000;   // the disk fills up part way through the rewrite
-    CommitMailbox(0);
+    CommitMailbox();
     g_write_room = -1;
     std::string got = ReadBytes("ivan\\x.msg");
     EXPECT_EQ(letter.size(), got.size());
@@ -185,22 +181,21 @@ TEST_F(MailboxTest, StatusByteThatCannotBeWrittenWholeLeavesTheLetterAsItWas) {
     while (FindNextFileA(find, &d));
     FindClose(find);
     EXPECT_EQ(1, files) << "no half-written copy is left behind";
-    EXPECT_EQ(1, CountLetters(0));
+    EXPECT_EQ(1, CountLetters("ivan"));
 }
 
 TEST_F(MailboxTest, CommitDeletesTheMarkedLetterByItsOwnPath) {
-    SetUsers({"ivan"});
     Mailbox("ivan");
     Letter("ivan\\a.msg", "0a");
     Letter("ivan\\b.msg", "0b");
     Letter("ivan\\c.msg", "Hc");
-    LoadLetters(0);
+    LoadLetters("ivan");
     ASSERT_EQ(3, g_letters.count);
     std::string second = g_letters.letters[1].path;
     g_letters.letters[1].is_deleted = 1;
-    CommitMailbox(0);
+    CommitMailbox();
     EXPECT_FALSE(harness::FileExists(second));
-    EXPECT_EQ(2, CountLetters(0));
+    EXPECT_EQ(2, CountLetters("ivan"));
     for (int i : {0, 2}) {
         std::string p = g_letters.letters[i].path;
         std::string got = ReadBytes(p);
@@ -210,11 +205,10 @@ TEST_F(MailboxTest, CommitDeletesTheMarkedLetterByItsOwnPath) {
 }
 
 TEST_F(MailboxTest, CommitTouchesNoFileThatCameOrWentSinceTheLoad) {
-    SetUsers({"ivan"});
     Mailbox("ivan");
     Letter("ivan\\a.msg", "0a");
     Letter("ivan\\b.msg", "0b");
-    LoadLetters(0);
+    LoadLetters("ivan");
     ASSERT_EQ(2, g_letters.count);
     std::string first = g_letters.letters[0].path, second = g_letters.letters[1].path;
     // The first letter vanishes and two new ones come; the second was marked deleted.
@@ -223,7 +217,7 @@ TEST_F(MailboxTest, CommitTouchesNoFileThatCameOrWentSinceTheLoad) {
     Letter("ivan\\new2.msg", "Hnew two");
     g_letters.letters[0].is_read = 1;
     g_letters.letters[1].is_deleted = 1;
-    CommitMailbox(0);
+    CommitMailbox();
     EXPECT_FALSE(harness::FileExists(first)) << "a vanished letter is not made again";
     EXPECT_FALSE(harness::FileExists(second));
     EXPECT_EQ("Hnew one", ReadBytes("ivan\\new1.msg"));
@@ -231,7 +225,6 @@ TEST_F(MailboxTest, CommitTouchesNoFileThatCameOrWentSinceTheLoad) {
 }
 
 TEST_F(MailboxTest, LetterHeldOpenElsewhereIsSkippedWithABeep) {
-    SetUsers({"ivan"});
     Mailbox("ivan");
     Letter("ivan\\a.msg", "0a");
     Letter("ivan\\b.msg", "0b");
@@ -239,27 +232,26 @@ TEST_F(MailboxTest, LetterHeldOpenElsewhereIsSkippedWithABeep) {
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     int n = 0;
     std::uint64_t size = 0;
-    MeasureMailbox(0, &n, &size);
+    MeasureMailbox("ivan", &n, &size);
     EXPECT_EQ(1, n) << "STAT counts what a load would serve";
     EXPECT_EQ(0, Beeps());
-    LoadLetters(0);
+    LoadLetters("ivan");
     CloseHandle(held);
     ASSERT_EQ(1, g_letters.count);
     EXPECT_STREQ("ivan\\b.msg", g_letters.letters[0].path);
     ASSERT_EQ(1, Beeps());
     EXPECT_EQ(static_cast<UINT>(MB_OK), g_beeps.types[0]);
     g_letters.letters[0].is_deleted = 1;
-    CommitMailbox(0);
+    CommitMailbox();
     EXPECT_EQ("0a", ReadBytes("ivan\\a.msg")) << "the skipped file is not deleted in its place";
     EXPECT_FALSE(harness::FileExists("ivan\\b.msg"));
 }
 
 TEST_F(MailboxTest, LetterThatCannotBeReadKeepsItsPlaceWithAnEmptyTextAndABeep) {
-    SetUsers({"ivan"});
     Mailbox("ivan");
     Letter("ivan\\a.msg", "0first");
     g_read_fails = true;
-    LoadLetters(0);
+    LoadLetters("ivan");
     g_read_fails = false;
     ASSERT_EQ(1, g_letters.count) << "the letter keeps its number";
     EXPECT_EQ(0u, g_letters.letters[0].size);
@@ -268,32 +260,33 @@ TEST_F(MailboxTest, LetterThatCannotBeReadKeepsItsPlaceWithAnEmptyTextAndABeep) 
     ASSERT_EQ(1, Beeps());
     EXPECT_EQ(static_cast<UINT>(MB_OK), g_beeps.types[0]);
     // Committed as not read: its status byte is written in place, nothing else changes.
-    CommitMailbox(0);
+    CommitMailbox();
     EXPECT_EQ("0first", ReadBytes("ivan\\a.msg"));
 }
 
 TEST_F(MailboxTest, NineteenCharacterNamesAndLongFileNamesFit) {
     const std::string name = "abcdefghijklmnopqrs";   // 19 characters
-    SetUsers({name.c_str()});
     Mailbox(name);
     const std::string file = name + "\\a-rather-long-letter-file-name.msg";
     Letter(file, "0text");
-    EXPECT_EQ(1, CountLetters(0));
-    LoadLetters(0);
+    EXPECT_EQ(1, CountLetters(name.c_str()));
+    LoadLetters(name.c_str());
     ASSERT_EQ(1, g_letters.count);
     EXPECT_EQ(file, g_letters.letters[0].path);
     g_letters.letters[0].is_read = 1;
-    CommitMailbox(0);
+    CommitMailbox();
     EXPECT_EQ("Rtext", ReadBytes(file));
 }
 
-TEST_F(MailboxTest, NamesLeadingOutOfTheServerFolderHaveNoMailbox) {
+TEST_F(MailboxTest, NamesLeadingOutOfTheServerFolderOrIntoAnothersHaveNoMailbox) {
     Letter("outside.msg", "0secret");
     Mailbox("sub");
-    SetUsers({"..", "", "sub\\..", "."});
-    for (int u = 0; u < 4; ++u) {
-        EXPECT_EQ(0, CountLetters(u)) << u;
-        LoadLetters(u);
-        EXPECT_EQ(0, g_letters.count) << u;
+    Mailbox("ivan");
+    Letter("ivan\\1.msg", "0ivan's");
+    SetUsers({"..", "", "sub\\..", ".", "ivan", "IVAN", "ivan.", "ivan "});
+    for (int u = 0; u < 8; ++u) {
+        const char* folder = MailboxFolder(u);
+        EXPECT_EQ(u == 4, folder != nullptr) << u;
+        EXPECT_EQ(u == 4, CountLetters(folder)) << u;
     }
 }

@@ -167,9 +167,7 @@ protected:
         SendMessageA(g_server.user_list, LVM_SETITEMTEXTA, row, reinterpret_cast<LPARAM>(&item));
     }
 
-    // Writes the user's letters as files of the mailbox folder.  Where the mailbox store does not
-    // load them (not in this tree yet), the letter table is filled with the same letters, which
-    // the store's stand-in then keeps.
+    // Writes the user's letters as files of the mailbox folder, 001.msg on.
     void PutLetters(int user, const std::vector<std::string>& texts) {
         std::string folder = g_users.users[user].name;
         CreateDirectoryA(folder.c_str(), nullptr);
@@ -178,18 +176,6 @@ protected:
             wsprintfA(name, "%s\\%03d.msg", folder.c_str(), static_cast<int>(i + 1));
             ASSERT_TRUE(harness::WriteBytes(name, texts[i]));
         }
-        g_letters = LetterTable{};
-        LoadLetters(user);
-        store_loads = g_letters.count > 0 || texts.empty();
-        if (store_loads) return;
-        g_letters = LetterTable{};
-        for (std::size_t i = 0; i < texts.size() && i < MAX_LETTERS; ++i) {
-            LetterRecord& l = g_letters.letters[i];
-            std::memcpy(l.text, texts[i].data(), texts[i].size());
-            l.size = static_cast<std::uint32_t>(texts[i].size());
-            wsprintfA(l.path, "%s\\%03d.msg", folder.c_str(), static_cast<int>(i + 1));
-        }
-        g_letters.count = static_cast<int>(texts.size() < MAX_LETTERS ? texts.size() : MAX_LETTERS);
     }
 
     // Connects and reads the greeting.
@@ -202,18 +188,15 @@ protected:
         ASSERT_EQ("+Ok", StatusOf(c.Ask("PASS " + pw)));
     }
 
-    // A STAT reply: 20 bytes, "+Ok", NUL, space, count, space, size, NUL.  Where the store is not
-    // in this tree its stand-in measures nothing, and only the frame's form is checked.
+    // A STAT reply: 20 bytes, "+Ok", NUL, space, count, space, size, NUL.
     void ExpectStat(const std::string& reply, const char* count_and_size) {
         ASSERT_EQ(wire::STAT_FRAME_SIZE, reply.size()) << harness::Hex(reply);
         EXPECT_EQ(std::string("+Ok\0 ", 5), reply.substr(0, 5));
-        if (!store_loads) return;
         std::string want = std::string(count_and_size) + '\0';
         EXPECT_EQ(want, reply.substr(5, want.size()));
     }
 
     unsigned short port = 0;
-    bool store_loads = false;
 };
 
 }  // namespace net

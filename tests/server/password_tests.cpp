@@ -1,4 +1,5 @@
 // The password dialog, "Пароль" and "Назначить пароль", and the lock over the user commands.
+#include "fileio.h"
 #include "fixture.h"
 #include "users.h"
 

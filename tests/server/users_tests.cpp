@@ -1,5 +1,6 @@
 // The user registry: loading, the three user commands with the user dialog, and what lands in
 // Users.db after each of them.
+#include "fileio.h"
 #include "fixture.h"
 #include "storage_util.h"
 #include "users.h"

@@ -1,5 +1,6 @@
-// The user record: the same 55 packed bytes in Users.db and, field by field, in the user table.
-// No Windows header here, so the record's byte layout is also tested natively.
+// The user record: the same 55 packed bytes in Users.db and, field by field, in the user table,
+// and the rules for the names that become mailbox folders.  No Windows header here, so the
+// record's byte layout and the name rules are also tested natively.
 #pragma once
 
 #include <cstddef>
@@ -50,3 +51,13 @@ void DecodeUserRecord(const unsigned char (&in)[USER_RECORD_SIZE], UserRecord& r
 
 // Copies src into a fixed field of `size` bytes, cut to size - 1 characters, NUL-terminated.
 void CopyText(char* dst, std::size_t size, const char* src);
+
+// A name that can be a file or folder of its own inside a folder: not empty, none of
+// \ / : * ? " < > | and no control character, no trailing dot or space (Windows drops them, so
+// "ivan." opens "ivan"), and not a device (CON, PRN, AUX, NUL, COM0-9, LPT0-9, CONIN$, CONOUT$,
+// CLOCK$), whatever extension follows.
+bool IsPlainFileName(const char* name);
+// A name that can be a user's mailbox folder in the server's folder: a plain file name without
+// '~' (which may make it the short form of another folder's long name) and none of the server's
+// own files.
+bool IsValidUserName(const char* name);

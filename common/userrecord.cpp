@@ -26,6 +26,27 @@ std::int32_t GetInt32(const unsigned char* in) {
     return static_cast<std::int32_t>(u);
 }
 
+// Device and file names are ASCII: their case is folded without the code page.
+bool SameAscii(const char* a, const char* b, std::size_t n) {
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
+        if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 32);
+        if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 32);
+        if (x != y) return false;
+        if (!x) return true;
+    }
+    return true;
+}
+
+bool IsDeviceName(const char* name) {
+    static const char* const kDevices[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"};
+    std::size_t n = std::strcspn(name, ".");
+    while (n > 0 && name[n - 1] == ' ') --n;   // "nul .msg" is NUL too
+    for (const char* d : kDevices)
+        if (n == std::strlen(d) && SameAscii(name, d, n)) return true;
+    return n == 4 && (SameAscii(name, "COM", 3) || SameAscii(name, "LPT", 3)) && name[3] >= '0' && name[3] <= '9';
+}
+
 }  // namespace
 
 const char* AccessStatusText(std::int32_t level) {
@@ -58,4 +79,22 @@ void CopyText(char* dst, std::size_t size, const char* src) {
     std::size_t i = 0;
     for (; src && i + 1 < size && src[i]; ++i) dst[i] = src[i];
     dst[i] = 0;
+}
+
+bool IsPlainFileName(const char* name) {
+    std::size_t n = std::strlen(name);
+    if (n == 0 || name[n - 1] == '.' || name[n - 1] == ' ') return false;
+    for (std::size_t i = 0; i < n; ++i) {
+        unsigned char c = static_cast<unsigned char>(name[i]);
+        if (c < 0x20 || c == 0x7f || std::strchr("\\/:*?\"<>|", c)) return false;
+    }
+    return !IsDeviceName(name);
+}
+
+bool IsValidUserName(const char* name) {
+    static const char* const kServerFiles[] = {"Users.db", "Users.tmp", "Admin.psw", "Admin.tmp"};
+    if (!IsPlainFileName(name) || std::strchr(name, '~')) return false;
+    for (const char* f : kServerFiles)
+        if (std::strlen(name) == std::strlen(f) && SameAscii(name, f, std::strlen(f))) return false;
+    return true;
 }
