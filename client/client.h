@@ -5,11 +5,9 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app.h"
 #include "resource.h"
 #include "wire.h"
-
-// WinSock reports the events of the connection to the main window with this message.
-#define WM_SOCKETEVENT (WM_USER + 1)
 
 // The conversation state.  From StatSent on it names the last command sent.
 enum ClientState {
@@ -60,16 +58,6 @@ struct ClientGlobals {
 };
 extern ClientGlobals g_client;
 
-// Every beep of the client goes through SoundBeep, which keeps a short log for the tests.
-struct BeepLog {
-    int count;
-    UINT types[64];
-};
-extern BeepLog g_beeps;
-void SoundBeep(UINT type);
-
-// The WinSock-trouble box: no owner, caption "Socket Error!", error icon, no beep.
-void SocketError(const char* text);
 // A refused command: a default beep, then a box with no owner, caption "Connect Error!", error icon.
 void ConnectError(const char* text);
 // The mailbox statistics: no owner, caption "Статистика.", information icon.

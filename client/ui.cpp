@@ -2,19 +2,6 @@
 // The boxes have no owner: their own message loops go on handling socket events.
 #include "client.h"
 
-BeepLog g_beeps;
-
-void SoundBeep(UINT type) {
-    if (g_beeps.count < static_cast<int>(sizeof g_beeps.types / sizeof g_beeps.types[0]))
-        g_beeps.types[g_beeps.count] = type;
-    ++g_beeps.count;
-    MessageBeep(type);
-}
-
-void SocketError(const char* text) {
-    MessageBoxA(nullptr, text, "Socket Error!", MB_OK | MB_ICONERROR);
-}
-
 void ConnectError(const char* text) {
     SoundBeep(0);
     MessageBoxA(nullptr, text, "Connect Error!", MB_OK | MB_ICONERROR);

@@ -5,8 +5,6 @@ ClientGlobals g_client;
 
 namespace {
 
-const char kClassName[] = "Application";
-
 struct ControlSpec {
     const char* cls;
     const char* text;
@@ -91,23 +89,11 @@ LRESULT CALLBACK ClientWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
 }
 
-bool RegisterClientClass(HINSTANCE instance) {
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = ClientWindowProc;
-    wc.hInstance = instance;
-    wc.hIcon = LoadIconA(instance, "Logo");
-    wc.hIconSm = wc.hIcon;
-    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_SCROLLBAR + 1);
-    wc.lpszClassName = kClassName;
-    return RegisterClassExA(&wc) != 0;
-}
+bool RegisterClientClass(HINSTANCE instance) { return RegisterMainClass(instance, ClientWindowProc, nullptr); }
 
 HWND CreateClientWindow(HINSTANCE instance) {
     g_client.instance = instance;
-    return CreateWindowExA(0, kClassName, "POP3 - КЛИЕНТ", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+    return CreateWindowExA(0, MAIN_WINDOW_CLASS, "POP3 - КЛИЕНТ", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                            640, 480, nullptr, nullptr, instance, nullptr);
 }
 

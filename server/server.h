@@ -5,10 +5,8 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include "app.h"
 #include "resource.h"
-
-// WinSock reports the events of a registered socket to the main window with this message.
-#define WM_SOCKETEVENT (WM_USER + 1)
 
 constexpr int ADMIN_PASSWORD_SIZE = 11;
 
@@ -29,19 +27,9 @@ struct ServerState {
 };
 extern ServerState g_server;
 
-// Every beep of the server goes through SoundBeep, which keeps a short log for the tests.
-struct BeepLog {
-    int count;
-    UINT types[64];
-};
-extern BeepLog g_beeps;
-void SoundBeep(UINT type);
-
 // The server's file-trouble box: a default beep, then a warning box owned by the main window,
 // caption "Ошибка.".
 void FileWarning(const char* text);
-// The WinSock-trouble box: no owner, caption "Socket Error!", error icon, no beep.
-void SocketError(const char* text);
 
 // Enables or greys a command's menu item (by command).
 void EnableCommand(int id, bool enabled);

@@ -12,8 +12,6 @@
 
 namespace {
 
-const char kClassName[] = "Application";
-
 struct ButtonSpec { const char* caption; int id; int x, y, w, h; };
 const ButtonSpec kButtons[] = {
     {"Старт", IDM_START, 12, 380, 80, 40},
@@ -124,24 +122,11 @@ LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
 }
 
-bool RegisterServerClass(HINSTANCE instance) {
-    WNDCLASSEXA wc = {};
-    wc.cbSize = sizeof wc;
-    wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = ServerWindowProc;
-    wc.hInstance = instance;
-    wc.hIcon = LoadIconA(instance, "Logo");
-    wc.hIconSm = wc.hIcon;
-    wc.hCursor = LoadCursorA(nullptr, IDC_ARROW);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_SCROLLBAR + 1);
-    wc.lpszMenuName = "IDM_MENU";
-    wc.lpszClassName = kClassName;
-    return RegisterClassExA(&wc) != 0;
-}
+bool RegisterServerClass(HINSTANCE instance) { return RegisterMainClass(instance, ServerWindowProc, "IDM_MENU"); }
 
 HWND CreateServerWindow(HINSTANCE instance) {
     g_server.instance = instance;
-    return CreateWindowExA(0, kClassName, "POP3 - СЕРВЕР.", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
+    return CreateWindowExA(0, MAIN_WINDOW_CLASS, "POP3 - СЕРВЕР.", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                            640, 480, nullptr, nullptr, instance, nullptr);
 }
 
