@@ -1,7 +1,6 @@
 // The socket events of the connection: every reply of the server, read as the answer to the
 // command it answers, and the server closing the connection.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "client.h"
@@ -69,20 +68,17 @@ void RebuildList(const unsigned char* reply, std::size_t len) {
 // The letter's extent is the size the last listing gave for its row, never more than the reply
 // holds; with no row to go by, the text runs to its own NUL.
 void ShowLetter(int row, const unsigned char* reply, std::size_t len) {
-    std::size_t room = len > wire::PAYLOAD_OFFSET ? len - wire::PAYLOAD_OFFSET : 0;
-    long size = static_cast<long>(room);
+    static_assert(LETTER_TEXT_SIZE > wire::DATA_FRAME_SIZE - wire::PAYLOAD_OFFSET, "a letter keeps its NUL");
+    char listed[10] = "";
     if (row >= 0) {
-        char text[10] = "";
         LVITEMA it = {};
         it.iSubItem = 1;
-        it.pszText = text;
-        it.cchTextMax = sizeof text;
+        it.pszText = listed;
+        it.cchTextMax = sizeof listed;
         SendMessageA(g_client.letter_list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&it));
-        text[sizeof text - 1] = 0;
-        size = std::atoi(text);
+        listed[sizeof listed - 1] = 0;
     }
-    if (size > static_cast<long>(room)) size = static_cast<long>(room);
-    if (size > LETTER_TEXT_SIZE - 1) size = LETTER_TEXT_SIZE - 1;
+    std::size_t size = wire::LetterExtent(len, row >= 0 ? listed : nullptr);
     std::memset(g_client.letter_text_buffer, 0, sizeof g_client.letter_text_buffer);
     if (size > 0) std::memcpy(g_client.letter_text_buffer, reply + wire::PAYLOAD_OFFSET, size);
     SetWindowTextA(g_client.letter_text, g_client.letter_text_buffer);
