@@ -16,9 +16,12 @@ wire::Command CommandOf(int state) {
     }
 }
 
-// The command the next reply answers; false when none is waiting for one.
+// The command the next reply answers; false when none is waiting for one.  A command whose frame
+// has not all gone out yet cannot have been answered; so the unsent frames also stay within the
+// commands still waiting.
 bool NextCommand(PendingCommand& cmd) {
-    if (g_client.pending_count == 0) return false;
+    std::size_t unsent_frames = (g_client.unsent_len + wire::COMMAND_FRAME_SIZE - 1) / wire::COMMAND_FRAME_SIZE;
+    if (static_cast<std::size_t>(g_client.pending_count) <= unsent_frames) return false;
     cmd = g_client.pending[g_client.pending_first];
     return true;
 }

@@ -526,6 +526,10 @@ TEST_F(ReplyTest, ShortOrFailedSendNeverLeavesAPartialFrame) {
     harness::Pump(100);
     ioctlsocket(peer, FIONREAD, &got);
     EXPECT_EQ(37u, got);
+    // A reply ahead of its command's whole frame answers nothing.
+    Send(Err());
+    harness::Pump(100);
+    EXPECT_EQ(0, Boxes());
     g_send_room = -1;
     SendMessageA(wnd, WM_SOCKETEVENT, g_client.socket, WSAMAKESELECTREPLY(FD_WRITE, 0));
     EXPECT_EQ(Frame("STAT"), ReceiveFrame());
