@@ -35,6 +35,7 @@ constexpr int MAX_PENDING = 16;
 struct PendingCommand {
     int state;      // the ClientState that names the command (Connected: the greeting)
     int row;        // the read or delete row of RETR and DELE, else -1
+    char number[4]; // the letter number RETR and DELE carried, to find the row after a new listing
 };
 
 struct ClientGlobals {

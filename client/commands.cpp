@@ -71,7 +71,7 @@ void OnConnect(HWND hwnd) {
     g_client.state = Connected;
     ClearPending();
     // The first reply to come is the server's greeting.
-    g_client.pending[0] = PendingCommand{Connected, -1};
+    g_client.pending[0] = PendingCommand{Connected, -1, ""};
     g_client.pending_count = 1;
     EnableWindow(g_client.connect_button, FALSE);
     EnableWindow(g_client.disconnect_button, TRUE);
@@ -128,7 +128,8 @@ bool SendCommand(int state, int row, wire::Command cmd, const char* arg) {
     std::memcpy(g_client.unsent + g_client.unsent_len, frame, sizeof frame);
     g_client.unsent_len += sizeof frame;
     int slot = (g_client.pending_first + g_client.pending_count) % MAX_PENDING;
-    g_client.pending[slot] = PendingCommand{state, row};
+    g_client.pending[slot] = PendingCommand{state, row, ""};
+    if (row >= 0 && arg) std::strncpy(g_client.pending[slot].number, arg, sizeof g_client.pending[slot].number - 1);
     ++g_client.pending_count;
     SendUnsent();
     return g_client.socket != INVALID_SOCKET;

@@ -65,6 +65,16 @@ void RebuildList(const unsigned char* reply, std::size_t len) {
             SendMessageA(g_client.letter_list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&g_client.item)));
         if (row >= 0) SetCell(row, 1, size);
     }
+    // Commands sent before this listing came name rows of the old one: find their letters again.
+    for (int i = 0; i < g_client.pending_count; ++i) {
+        PendingCommand& p = g_client.pending[(g_client.pending_first + i) % MAX_PENDING];
+        if (p.row < 0) continue;
+        LVFINDINFOA find = {};
+        find.flags = LVFI_STRING;
+        find.psz = p.number;
+        p.row = static_cast<int>(SendMessageA(g_client.letter_list, LVM_FINDITEMA, static_cast<WPARAM>(-1),
+                                              reinterpret_cast<LPARAM>(&find)));
+    }
 }
 
 // The letter's extent is the size the last listing gave for its row, never more than the reply

@@ -410,6 +410,17 @@ TEST_F(ReplyTest, EachReplyIsReadByTheCommandItAnswers) {
     EXPECT_EQ("ПРОЧИТАНО", ListCell(g_client.letter_list, 0, 2));
     EXPECT_EQ("0first letter, longer than 57? no", Text(g_client.letter_text));
     EXPECT_EQ(1, Boxes());
+
+    // Read letter 2 (row 1) while a new listing is on its way: in it letter 2 stands on row 2.
+    Command(IDC_LIST);
+    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
+    harness::SelectRow(g_client.letter_list, 1);
+    Command(IDC_READ);
+    ASSERT_EQ(Frame("RETR 2"), ReceiveFrame());
+    Send(DataReply("1 5 10 3 2 20 ") + DataReply("0second letter"));
+    ASSERT_TRUE(Until([] { return ListCell(g_client.letter_list, 2, 2) == "ПРОЧИТАНО"; }));
+    EXPECT_EQ("0second letter", Text(g_client.letter_text));
+    EXPECT_EQ("", ListCell(g_client.letter_list, 1, 2));
 }
 
 TEST_F(ReplyTest, LateGreetingAndStaleEventsAreHarmless) {
