@@ -33,6 +33,7 @@ constexpr int MAX_PENDING = 16;
 struct PendingCommand {
     int state;      // the ClientState that names the command (Connected: the greeting)
     int row;        // the read or delete row of RETR and DELE, else -1
+    char number[4]; // the letter number RETR and DELE carried, to find the row after a new listing
 };
 
 struct ClientGlobals {
@@ -54,6 +55,13 @@ struct ClientGlobals {
     PendingCommand pending[MAX_PENDING];
     int pending_first, pending_count;
     wire::Collector reply;         // the reply being put together
+    // A reply is being handled (its box may be open): replies that arrive meanwhile wait for it.
+    bool handling;
+    bool read_waiting;             // a read event came while handling
+    bool peer_closed;              // the server has closed: no event will come for what is left
+    // Frames the socket has not taken yet: only those of commands still waiting for their reply.
+    unsigned char unsent[MAX_PENDING * wire::COMMAND_FRAME_SIZE];
+    std::size_t unsent_len;
     char letter_text_buffer[LETTER_TEXT_SIZE];
 };
 extern ClientGlobals g_client;
@@ -76,9 +84,16 @@ LRESULT CALLBACK ClientWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 void ResetClientState();
 
 // commands.cpp
+// Stand-ins for the tests, inactive in the program: g_send_room is how many more bytes the socket
+// takes before it would block (-1: no limit); g_send_error, when not 0, makes every send fail with it.
+extern int g_send_room;
+extern int g_send_error;
 void OnClientCommand(HWND hwnd, int id);
-// Sends a command frame and queues the command for its reply; false when it did not go out.
+// Queues a command for its reply and sends its frame, or as much of it as the socket takes now;
+// false when it was refused or the connection broke.
 bool SendCommand(int state, int row, wire::Command cmd, const char* arg);
+// Sends what the socket would not take before (FD_WRITE).
+void SendUnsent();
 // Empties the letter list, resets the controls and closes the connection: Disconnect, and the
 // end of the conversation after a positive QUIT reply.
 void CloseConversation();
@@ -87,3 +102,6 @@ void ClearPending();
 
 // replies.cpp
 LRESULT OnSocketEvent(HWND hwnd, WPARAM wp, LPARAM lp);
+// The connection is gone or broken: closes it and resets the buttons; the letter list and the
+// letter text stay.
+void DropConnection();

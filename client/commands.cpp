@@ -1,7 +1,28 @@
 // The seven buttons: the connect dialog, connect, disconnect and the five mailbox commands.
+#include <cstring>
+
 #include "client.h"
 
+int g_send_room = -1;
+int g_send_error = 0;
+
 namespace {
+
+// One send on the connection, through the stand-ins of the tests.
+int SendBytes(const unsigned char* bytes, int n) {
+    if (g_send_error) {
+        WSASetLastError(g_send_error);
+        return SOCKET_ERROR;
+    }
+    if (g_send_room == 0) {
+        WSASetLastError(WSAEWOULDBLOCK);
+        return SOCKET_ERROR;
+    }
+    if (g_send_room > 0 && n > g_send_room) n = g_send_room;
+    int sent = send(g_client.socket, reinterpret_cast<const char*>(bytes), n, 0);
+    if (sent > 0 && g_send_room > 0) g_send_room -= sent;
+    return sent;
+}
 
 INT_PTR CALLBACK ConnectDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
     if (msg != WM_COMMAND) return FALSE;
@@ -42,7 +63,7 @@ void OnConnect(HWND hwnd) {
         DropSocket(s, "Socket don't connect.");
         return;
     }
-    if (WSAAsyncSelect(s, hwnd, WM_SOCKETEVENT, FD_READ | FD_CONNECT | FD_CLOSE) == SOCKET_ERROR) {
+    if (WSAAsyncSelect(s, hwnd, WM_SOCKETEVENT, FD_READ | FD_WRITE | FD_CONNECT | FD_CLOSE) == SOCKET_ERROR) {
         DropSocket(s, "WSAAsyncSelect don't work.");
         return;
     }
@@ -50,7 +71,7 @@ void OnConnect(HWND hwnd) {
     g_client.state = Connected;
     ClearPending();
     // The first reply to come is the server's greeting.
-    g_client.pending[0] = PendingCommand{Connected, -1};
+    g_client.pending[0] = PendingCommand{Connected, -1, ""};
     g_client.pending_count = 1;
     EnableWindow(g_client.connect_button, FALSE);
     EnableWindow(g_client.disconnect_button, TRUE);
@@ -88,6 +109,9 @@ void OnPlainCommand(int state, wire::Command cmd) {
 void ClearPending() {
     g_client.pending_first = 0;
     g_client.pending_count = 0;
+    g_client.unsent_len = 0;
+    g_client.read_waiting = false;
+    g_client.peer_closed = false;
     wire::CollectorReset(g_client.reply, wire::STATUS_FRAME_SIZE);
 }
 
@@ -100,12 +124,30 @@ bool SendCommand(int state, int row, wire::Command cmd, const char* arg) {
     }
     unsigned char frame[wire::COMMAND_FRAME_SIZE];
     wire::BuildCommand(frame, cmd, arg);
-    if (send(g_client.socket, reinterpret_cast<const char*>(frame), sizeof frame, 0) != sizeof frame)
-        return false;   // no reply will come for it
+    // Every unsent byte belongs to a command still waiting, so MAX_PENDING frames always fit.
+    std::memcpy(g_client.unsent + g_client.unsent_len, frame, sizeof frame);
+    g_client.unsent_len += sizeof frame;
     int slot = (g_client.pending_first + g_client.pending_count) % MAX_PENDING;
-    g_client.pending[slot] = PendingCommand{state, row};
+    g_client.pending[slot] = PendingCommand{state, row, ""};
+    if (row >= 0 && arg) std::strncpy(g_client.pending[slot].number, arg, sizeof g_client.pending[slot].number - 1);
     ++g_client.pending_count;
-    return true;
+    SendUnsent();
+    return g_client.socket != INVALID_SOCKET;
+}
+
+// A frame is never left half sent: what the socket does not take now goes when FD_WRITE says it
+// can take more, and a send that fails outright ends the connection.
+void SendUnsent() {
+    while (g_client.unsent_len > 0 && g_client.socket != INVALID_SOCKET) {
+        int n = SendBytes(g_client.unsent, static_cast<int>(g_client.unsent_len));
+        if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return;
+        if (n <= 0) {
+            DropConnection();
+            return;
+        }
+        g_client.unsent_len -= static_cast<std::size_t>(n);
+        std::memmove(g_client.unsent, g_client.unsent + n, g_client.unsent_len);
+    }
 }
 
 void CloseConversation() {

@@ -1,7 +1,6 @@
 // The socket events of the connection: every reply of the server, read as the answer to the
 // command it answers, and the server closing the connection.
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "client.h"
@@ -17,12 +16,14 @@ wire::Command CommandOf(int state) {
     }
 }
 
-// The command the next reply answers.  With none outstanding (the server sent something nobody
-// asked for, or a refused greeting is followed by another reply) it is read by the state.
-PendingCommand NextCommand() {
-    if (g_client.pending_count > 0) return g_client.pending[g_client.pending_first];
-    int row = g_client.state == RetrSent ? g_client.read_row : g_client.state == DeleSent ? g_client.delete_row : -1;
-    return PendingCommand{g_client.state, row};
+// The command the next reply answers; false when none is waiting for one.  A command whose frame
+// has not all gone out yet cannot have been answered; so the unsent frames also stay within the
+// commands still waiting.
+bool NextCommand(PendingCommand& cmd) {
+    std::size_t unsent_frames = (g_client.unsent_len + wire::COMMAND_FRAME_SIZE - 1) / wire::COMMAND_FRAME_SIZE;
+    if (static_cast<std::size_t>(g_client.pending_count) <= unsent_frames) return false;
+    cmd = g_client.pending[g_client.pending_first];
+    return true;
 }
 
 void PopCommand() {
@@ -64,25 +65,32 @@ void RebuildList(const unsigned char* reply, std::size_t len) {
             SendMessageA(g_client.letter_list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&g_client.item)));
         if (row >= 0) SetCell(row, 1, size);
     }
+    // Commands sent before this listing came name rows of the old one: find their letters again.
+    for (int i = 0; i < g_client.pending_count; ++i) {
+        PendingCommand& p = g_client.pending[(g_client.pending_first + i) % MAX_PENDING];
+        if (p.row < 0) continue;
+        LVFINDINFOA find = {};
+        find.flags = LVFI_STRING;
+        find.psz = p.number;
+        p.row = static_cast<int>(SendMessageA(g_client.letter_list, LVM_FINDITEMA, static_cast<WPARAM>(-1),
+                                              reinterpret_cast<LPARAM>(&find)));
+    }
 }
 
 // The letter's extent is the size the last listing gave for its row, never more than the reply
 // holds; with no row to go by, the text runs to its own NUL.
 void ShowLetter(int row, const unsigned char* reply, std::size_t len) {
-    std::size_t room = len > wire::PAYLOAD_OFFSET ? len - wire::PAYLOAD_OFFSET : 0;
-    long size = static_cast<long>(room);
+    static_assert(LETTER_TEXT_SIZE > wire::DATA_FRAME_SIZE - wire::PAYLOAD_OFFSET, "a letter keeps its NUL");
+    char listed[10] = "";
     if (row >= 0) {
-        char text[10] = "";
         LVITEMA it = {};
         it.iSubItem = 1;
-        it.pszText = text;
-        it.cchTextMax = sizeof text;
+        it.pszText = listed;
+        it.cchTextMax = sizeof listed;
         SendMessageA(g_client.letter_list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&it));
-        text[sizeof text - 1] = 0;
-        size = std::atoi(text);
+        listed[sizeof listed - 1] = 0;
     }
-    if (size > static_cast<long>(room)) size = static_cast<long>(room);
-    if (size > LETTER_TEXT_SIZE - 1) size = LETTER_TEXT_SIZE - 1;
+    std::size_t size = wire::LetterExtent(len, row >= 0 ? listed : nullptr);
     std::memset(g_client.letter_text_buffer, 0, sizeof g_client.letter_text_buffer);
     if (size > 0) std::memcpy(g_client.letter_text_buffer, reply + wire::PAYLOAD_OFFSET, size);
     SetWindowTextA(g_client.letter_text, g_client.letter_text_buffer);
@@ -132,37 +140,71 @@ void HandleReply(const PendingCommand& cmd, const unsigned char* reply, std::siz
     }
 }
 
-// Reads what has arrived, a whole reply at a time: first its status frame, then, for a positive
-// reply to STAT, LIST or RETR, the rest of its frame.  True when the connection is found closed
-// by the server (as opposed to merely drained).
-bool ReadReplies(SOCKET s) {
-    wire::Collector& c = g_client.reply;
-    while (g_client.socket == s) {
-        int n = recv(s, reinterpret_cast<char*>(c.data) + c.have, static_cast<int>(c.want - c.have), 0);
-        if (n == 0) return true;
-        if (n < 0) return WSAGetLastError() != WSAEWOULDBLOCK;   // would block: the rest comes later
-        c.have += static_cast<std::size_t>(n);
-        if (!wire::CollectorFull(c)) continue;
-        PendingCommand cmd = NextCommand();
-        if (c.want == wire::STATUS_FRAME_SIZE) {
-            std::size_t whole = wire::ReplySize(CommandOf(cmd.state), c.data, c.have);
-            if (whole > c.have) {
-                c.want = whole;
-                continue;
-            }
-        }
-        // Handling may open a box whose loop reads further replies: work on a copy.
-        unsigned char frame[wire::DATA_FRAME_SIZE];
-        std::size_t len = c.have;
-        std::memcpy(frame, c.data, len);
-        wire::CollectorReset(c, wire::STATUS_FRAME_SIZE);
-        PopCommand();
-        HandleReply(cmd, frame, len);
-    }
-    return false;
+// Another read event, for what is left on the socket when WinSock will not post one itself.
+void ReadLater() {
+    PostMessageA(g_client.main, WM_SOCKETEVENT, g_client.socket, WSAMAKESELECTREPLY(FD_READ, 0));
 }
 
-void OnServerClose() {
+// Reads one piece of the reply being put together (one receive per event, as WinSock re-posts the
+// event while bytes remain, so a server that never stops sending cannot hold the window) and
+// handles the reply once it is whole: first its status frame, then, for a positive reply to
+// STAT, LIST or RETR, the rest of its frame.
+void ReadReply(SOCKET s) {
+    if (g_client.handling) {
+        // Handling one reply inside the box of another would nest a box per reply.
+        g_client.read_waiting = true;
+        return;
+    }
+    wire::Collector& c = g_client.reply;
+    int n = recv(s, reinterpret_cast<char*>(c.data) + c.have, static_cast<int>(c.want - c.have), 0);
+    if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) {
+        g_client.peer_closed = false;   // not at its end after all: the close event was stale
+        return;
+    }
+    if (n <= 0) {
+        DropConnection();
+        return;
+    }
+    if (g_client.peer_closed) ReadLater();
+    c.have += static_cast<std::size_t>(n);
+    if (!wire::CollectorFull(c)) return;
+    PendingCommand cmd = {NotConnected, -1};
+    bool asked = NextCommand(cmd);
+    if (asked && c.want == wire::STATUS_FRAME_SIZE) {
+        std::size_t whole = wire::ReplySize(CommandOf(cmd.state), c.data, c.have);
+        if (whole > c.have) {
+            c.want = whole;
+            return;
+        }
+    }
+    unsigned char frame[wire::DATA_FRAME_SIZE];
+    std::size_t len = c.have;
+    std::memcpy(frame, c.data, len);
+    wire::CollectorReset(c, wire::STATUS_FRAME_SIZE);
+    if (!asked) return;   // it answers no command: dropped
+    // A refused greeting leaves the greeting awaited: the next reply is read as one again.
+    if (cmd.state != Connected || wire::IsPositive(frame, len)) PopCommand();
+    g_client.handling = true;
+    HandleReply(cmd, frame, len);
+    g_client.handling = false;
+    if (g_client.read_waiting && g_client.socket != INVALID_SOCKET) ReadLater();
+    g_client.read_waiting = false;
+}
+
+// A close event while a reply's box is open: with nothing left to read the connection ends at
+// once, under the box; otherwise what the server sent before closing is handled first.
+void OnCloseEvent(SOCKET s) {
+    g_client.peer_closed = true;
+    char byte;
+    if (g_client.handling && recv(s, &byte, 1, MSG_PEEK) == 0)
+        DropConnection();
+    else
+        ReadReply(s);
+}
+
+}  // namespace
+
+void DropConnection() {
     SOCKET s = g_client.socket;
     g_client.socket = INVALID_SOCKET;
     ClearPending();
@@ -172,24 +214,20 @@ void OnServerClose() {
     SoundBeep(0);
 }
 
-}  // namespace
-
 LRESULT OnSocketEvent(HWND, WPARAM wp, LPARAM lp) {
     SOCKET s = static_cast<SOCKET>(wp);
     // Events still queued for a socket we have closed ourselves (after QUIT, on Disconnect) may
     // arrive later, even under the number of a newer socket's handle.
     if (s == INVALID_SOCKET || s != g_client.socket) return 0;
+    if (WSAGETSELECTERROR(lp) != 0) {
+        DropConnection();
+        return 0;
+    }
     switch (WSAGETSELECTEVENT(lp)) {
-    case FD_READ:
-        ReadReplies(s);
-        break;
-    case FD_CLOSE:
-        // What the server sent before closing comes first.  A close event that finds the socket
-        // still open belongs to an earlier socket whose handle value has been reused.
-        if (ReadReplies(s) && g_client.socket == s) OnServerClose();
-        break;
-    default:
-        break;
+    case FD_READ:  ReadReply(s); break;
+    case FD_WRITE: SendUnsent(); break;
+    case FD_CLOSE: OnCloseEvent(s); break;
+    default: break;
     }
     return 0;
 }

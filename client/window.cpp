@@ -107,4 +107,6 @@ void ResetClientState() {
     g_client.read_row = -1;
     g_client.delete_row = -1;
     g_beeps = BeepLog{};
+    g_send_room = -1;
+    g_send_error = 0;
 }

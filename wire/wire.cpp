@@ -183,4 +183,19 @@ std::size_t CollectorFeed(Collector& c, const unsigned char* src, std::size_t le
     return take;
 }
 
+std::size_t LetterExtent(std::size_t reply_len, const char* listed_size) {
+    if (reply_len > DATA_FRAME_SIZE) reply_len = DATA_FRAME_SIZE;
+    std::size_t room = reply_len > PAYLOAD_OFFSET ? reply_len - PAYLOAD_OFFSET : 0;
+    if (!listed_size) return room;
+    const char* p = listed_size;
+    while (IsSpace(static_cast<unsigned char>(*p))) ++p;
+    bool negative = false;
+    if (*p == '+' || *p == '-') negative = *p++ == '-';
+    // Past the room the exact value no longer matters, so a long number cannot overflow.
+    std::size_t size = 0;
+    for (; *p >= '0' && *p <= '9' && size <= room; ++p) size = size * 10 + static_cast<std::size_t>(*p - '0');
+    if (negative) return 0;
+    return size < room ? size : room;
+}
+
 }  // namespace wire

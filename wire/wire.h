@@ -113,4 +113,11 @@ inline bool CollectorFull(const Collector& c) { return c.have >= c.want; }
 // `out` needs room for 21 bytes.
 std::size_t FormatNumber(std::uint64_t value, char* out);
 
+// ---- the letter of a RETR reply (client) -----------------------------------------------------
+
+// How many text bytes from byte 5 of a RETR reply of `reply_len` bytes make the letter: the size
+// its listing gave (`listed_size`, decimal text read like atoi; null when no listed row goes with
+// the reply, and then all of them), never less than 0 nor more than the reply holds.
+std::size_t LetterExtent(std::size_t reply_len, const char* listed_size);
+
 }  // namespace wire

@@ -1,5 +1,6 @@
 // The replies: login, statistics, the letter list, a letter, the marks, the end of the
 // conversation, the server's close and every refusal; replies whole, in pieces or late.
+#include <algorithm>
 #include <cstring>
 
 #include "fixture.h"
@@ -246,13 +247,15 @@ TEST_F(ReplyTest, ReadTakesOnlyTheReplysOwnBytes) {
     harness::SelectRow(g_client.letter_list, 0);
     Command(IDC_READ);
     ASSERT_EQ(Frame("RETR 1"), ReceiveFrame());
+    Command(IDC_DELETE);
+    ASSERT_EQ(Frame("DELE 1"), ReceiveFrame());
     std::string reply = std::string("+Ok\0 ", 5) + text + "Q";   // no NUL: the frame ends with 'Q'
     Send(reply);
-    Send(Err());   // the next bytes on the wire must not be shown as part of the letter
+    Send(Err());   // the next bytes on the wire, DELE's refusal, are not part of the letter
     ASSERT_TRUE(Until([] { return ListCell(g_client.letter_list, 0, 2) == "ПРОЧИТАНО"; }));
     EXPECT_EQ(text + "Q", Text(g_client.letter_text));
     ASSERT_TRUE(Until([&] { return Boxes() == 1; }));
-    EXPECT_EQ("Сообщение недоступо.", modals->boxes[0].text);
+    EXPECT_EQ("Сообщение нельзя удалить.", modals->boxes[0].text);
 
     SendMessageA(g_client.letter_list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), 0);
     LVITEMA none = {};
@@ -407,6 +410,17 @@ TEST_F(ReplyTest, EachReplyIsReadByTheCommandItAnswers) {
     EXPECT_EQ("ПРОЧИТАНО", ListCell(g_client.letter_list, 0, 2));
     EXPECT_EQ("0first letter, longer than 57? no", Text(g_client.letter_text));
     EXPECT_EQ(1, Boxes());
+
+    // Read letter 2 (row 1) while a new listing is on its way: in it letter 2 stands on row 2.
+    Command(IDC_LIST);
+    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
+    harness::SelectRow(g_client.letter_list, 1);
+    Command(IDC_READ);
+    ASSERT_EQ(Frame("RETR 2"), ReceiveFrame());
+    Send(DataReply("1 5 10 3 2 20 ") + DataReply("0second letter"));
+    ASSERT_TRUE(Until([] { return ListCell(g_client.letter_list, 2, 2) == "ПРОЧИТАНО"; }));
+    EXPECT_EQ("0second letter", Text(g_client.letter_text));
+    EXPECT_EQ("", ListCell(g_client.letter_list, 1, 2));
 }
 
 TEST_F(ReplyTest, LateGreetingAndStaleEventsAreHarmless) {
@@ -440,4 +454,108 @@ TEST_F(ReplyTest, CloseEventAfterDisconnectShowsNothing) {
     EXPECT_EQ(0, Boxes());
     EXPECT_EQ(beeps, g_beeps.count);
     EXPECT_EQ(NotConnected, g_client.state);
+}
+
+TEST_F(ReplyTest, RepliesNobodyAskedForAreDroppedOneReadAtATime) {
+    LogIn();
+    // 3,000 refusals, 15 KB, that answer no command.
+    std::string flood;
+    for (int i = 0; i < 3000; ++i) flood += Err();
+    int beeps = g_beeps.count;
+    Send(flood);
+    u_long waiting = 0;
+    for (int i = 0; i < 200 && waiting < flood.size(); ++i, Sleep(10))
+        ioctlsocket(g_client.socket, FIONREAD, &waiting);
+    ASSERT_EQ(flood.size(), waiting);
+    // One read event takes one reply's bytes: a server that keeps sending cannot hold the window.
+    SendMessageA(wnd, WM_SOCKETEVENT, g_client.socket, WSAMAKESELECTREPLY(FD_READ, 0));
+    ioctlsocket(g_client.socket, FIONREAD, &waiting);
+    EXPECT_EQ(flood.size() - 5, waiting);
+    ASSERT_TRUE(Until([&] { return ioctlsocket(g_client.socket, FIONREAD, &waiting) == 0 && waiting == 0; }, 20000));
+    harness::Pump(50);
+    EXPECT_EQ(0, Boxes());
+    EXPECT_EQ(beeps, g_beeps.count);
+    EXPECT_EQ(PassSent, g_client.state);
+    EXPECT_TRUE(Enabled(g_client.quit_button));
+    Command(IDC_STATISTICS);
+    ASSERT_EQ(Frame("STAT"), ReceiveFrame());
+    Send(StatReply(std::string("1 9\0", 4)));
+    ASSERT_TRUE(Until([&] { return Boxes() == 1; }));
+    EXPECT_EQ("Сообщений: 1\n         Размер: 9 байт.", modals->boxes[0].text);
+}
+
+TEST_F(ReplyTest, RepliesWaitWhileTheBoxOfAnotherIsOpen) {
+    LogIn();
+    Command(IDC_STATISTICS);
+    ASSERT_EQ(Frame("STAT"), ReceiveFrame());
+    Command(IDC_LIST);
+    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
+    int depth = 0, deepest = 0;
+    modals->on_box = [&](const harness::Box&, HWND) {
+        deepest = std::max(deepest, ++depth);
+        harness::Pump(200);   // the box's own loop runs meanwhile
+        --depth;
+    };
+    // The server closes right behind its two refusals: the close waits for the second one too.
+    Send(Err() + Err());
+    ServerClose();
+    ASSERT_TRUE(Until([&] { return Boxes() == 2 && g_client.state == NotConnected; }));
+    EXPECT_EQ(1, deepest);
+    EXPECT_EQ("Статистика недоступна.", modals->boxes[0].text);
+    EXPECT_EQ("Список сообщений не доступен.", modals->boxes[1].text);
+    EXPECT_EQ(INVALID_SOCKET, g_client.socket);
+}
+
+TEST_F(ReplyTest, EventsThatCarryAnErrorDropTheConnection) {
+    struct { const char* label; int event; int error; } rows[] = {
+        {"read", FD_READ, WSAECONNRESET},
+        {"close", FD_CLOSE, WSAECONNABORTED},
+        {"write", FD_WRITE, WSAENETDOWN},
+    };
+    for (auto& r : rows) {
+        LogIn();
+        int beeps = g_beeps.count;
+        SendMessageA(wnd, WM_SOCKETEVENT, g_client.socket, WSAMAKESELECTREPLY(r.event, r.error));
+        EXPECT_EQ(NotConnected, g_client.state) << r.label;
+        EXPECT_EQ(INVALID_SOCKET, g_client.socket) << r.label;
+        EXPECT_EQ(beeps + 1, g_beeps.count) << r.label;
+        EXPECT_TRUE(Enabled(g_client.connect_button)) << r.label;
+        EXPECT_FALSE(Enabled(g_client.quit_button)) << r.label;
+        ServerClose();
+    }
+    harness::Pump(50);
+    EXPECT_EQ(0, Boxes());
+}
+
+TEST_F(ReplyTest, ShortOrFailedSendNeverLeavesAPartialFrame) {
+    LogIn();
+    // The socket takes 37 bytes of STAT, then nothing: the rest and LIST wait for FD_WRITE.
+    g_send_room = 37;
+    Command(IDC_STATISTICS);
+    Command(IDC_LIST);
+    u_long got = 0;
+    harness::Pump(100);
+    ioctlsocket(peer, FIONREAD, &got);
+    EXPECT_EQ(37u, got);
+    // A reply ahead of its command's whole frame answers nothing.
+    Send(Err());
+    harness::Pump(100);
+    EXPECT_EQ(0, Boxes());
+    g_send_room = -1;
+    SendMessageA(wnd, WM_SOCKETEVENT, g_client.socket, WSAMAKESELECTREPLY(FD_WRITE, 0));
+    EXPECT_EQ(Frame("STAT"), ReceiveFrame());
+    EXPECT_EQ(Frame("LIST"), ReceiveFrame());
+    Send(StatReply(std::string("1 9\0", 4)) + DataReply("1 9 "));
+    ASSERT_TRUE(Until([&] { return Boxes() == 1 && harness::ListCount(g_client.letter_list) == 1; }));
+
+    // A send that fails outright ends the connection, as a server close does.
+    int beeps = g_beeps.count;
+    g_send_error = WSAECONNRESET;
+    Command(IDC_STATISTICS);
+    EXPECT_EQ(NotConnected, g_client.state);
+    EXPECT_EQ(INVALID_SOCKET, g_client.socket);
+    EXPECT_EQ(beeps + 1, g_beeps.count);
+    EXPECT_TRUE(Enabled(g_client.connect_button));
+    EXPECT_EQ(1, harness::ListCount(g_client.letter_list));
+    EXPECT_EQ(1, Boxes());
 }

@@ -2,6 +2,7 @@
 // reads outside the bytes given, and every field comes back NUL-terminated within its buffer.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -57,6 +58,15 @@ TEST(Hostile, RandomAndTruncatedFramesStayInBounds) {
             ASSERT_LT(std::strlen(sz), sizeof sz);
             ASSERT_LT(++entries, 500);
         }
+        // A RETR reply against a listed size anywhere from 0 to twice a frame: the letter's copy
+        // stays inside the bytes that came.
+        char listed[12];
+        std::snprintf(listed, sizeof listed, "%u", static_cast<unsigned>(rng.Next() % (2 * DATA_FRAME_SIZE)));
+        unsigned char letter[DATA_FRAME_SIZE];
+        std::size_t extent = LetterExtent(len, rng.Next() % 4 ? listed : nullptr);
+        ASSERT_LE(extent, sizeof letter);
+        if (extent) std::memcpy(letter, buf.data() + PAYLOAD_OFFSET, extent);
+
         IsPositive(buf.data(), len);
         ReplySize(static_cast<Command>(rng.Next() % 8), buf.data(), len < 5 ? len : 5);
 

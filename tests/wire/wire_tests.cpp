@@ -199,6 +199,24 @@ TEST(ReplySize, ByCommandAndVerdict) {
     for (Command c : {Command::Stat, Command::List, Command::Retr}) EXPECT_EQ(5u, ReplySize(c, bad, 5));
 }
 
+TEST(LetterExtent, ListedSizeClampedToTheReply) {
+    struct Case { const char* label; std::size_t len; const char* listed; std::size_t extent; };
+    const Case cases[] = {
+        {"the listed size", 1000, "12", 12},
+        {"larger than a frame holds", 1000, "99999", 995},
+        {"larger than a short receive holds", 20, "99", 15},
+        {"a receive shorter than the head", 3, "7", 0},
+        {"no listed row", 1000, nullptr, 995},
+        {"no listed row, short receive", 9, nullptr, 4},
+        {"more bytes than a frame", 5000, nullptr, 995},
+        {"negative", 1000, "-5", 0},
+        {"not a number", 1000, "abc", 0},
+        {"blanks before, junk after", 1000, "  42x", 42},
+        {"too long for any integer", 1000, "99999999999999999999999999", 995},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.extent, LetterExtent(c.len, c.listed)) << c.label;
+}
+
 TEST(ParseStat, CountAndSizeWithinTheFrame) {
     char count[4], size[12];
     std::string f = Frame(std::string("+Ok\0 2 320", 10), 20);
