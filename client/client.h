@@ -27,13 +27,17 @@ constexpr int USER_NAME_SIZE = 20;      // 19 characters and the NUL
 constexpr int PASSWORD_SIZE = 10;       // 9 characters and the NUL
 constexpr int LETTER_TEXT_SIZE = 1000;
 
-// The server answers in order, so the commands sent and not yet answered wait here, each with the
-// letter-list row it was about; every reply is read as the answer to the oldest of them.
+// The server answers in order, so the commands sent and not yet answered wait in a queue, each
+// with the letter-list row it was about; every reply is read as the answer to the oldest of them.
 constexpr int MAX_PENDING = 16;
 struct PendingCommand {
-    int state;      // the ClientState that names the command (Connected: the greeting)
-    int row;        // the read or delete row of RETR and DELE, else -1
-    char number[4]; // the letter number RETR and DELE carried, to find the row after a new listing
+    ClientState command;   // the command the reply answers (Connected: the greeting)
+    int row;               // the read or delete row of RETR and DELE, else -1
+    char number[4];        // the letter number RETR and DELE carried, to find the row after a new listing
+};
+struct PendingQueue {
+    PendingCommand items[MAX_PENDING];   // a ring: `count` commands from `first` on, oldest first
+    int first, count;
 };
 
 struct ClientGlobals {
@@ -42,18 +46,15 @@ struct ClientGlobals {
     HWND letter_text, status_line, letter_list;
     HWND connect_button, disconnect_button, statistics_button, list_button, read_button,
         delete_button, quit_button;
-    LVITEMA item;                  // shared by every row and cell written into the letter list
     unsigned short port;           // POP3_PORT; the in-process tests use another
     SOCKET socket;                 // the connection, INVALID_SOCKET when there is none
-    int state;                     // a ClientState
+    ClientState state;             // the conversation: connected, logged in, the last command sent
 
     char server_addr[SERVER_ADDR_SIZE];
     char user_name[USER_NAME_SIZE];
     char password[PASSWORD_SIZE];
-    int read_row, delete_row;
 
-    PendingCommand pending[MAX_PENDING];
-    int pending_first, pending_count;
+    PendingQueue pending;
     wire::Collector reply;         // the reply being put together
     // A reply is being handled (its box may be open): replies that arrive meanwhile wait for it.
     bool handling;
@@ -84,14 +85,10 @@ LRESULT CALLBACK ClientWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 void ResetClientState();
 
 // commands.cpp
-// Stand-ins for the tests, inactive in the program: g_send_room is how many more bytes the socket
-// takes before it would block (-1: no limit); g_send_error, when not 0, makes every send fail with it.
-extern int g_send_room;
-extern int g_send_error;
 void OnClientCommand(HWND hwnd, int id);
 // Queues a command for its reply and sends its frame, or as much of it as the socket takes now;
 // false when it was refused or the connection broke.
-bool SendCommand(int state, int row, wire::Command cmd, const char* arg);
+bool SendCommand(ClientState command, int row, wire::Command cmd, const char* arg);
 // Sends what the socket would not take before (FD_WRITE).
 void SendUnsent();
 // Empties the letter list, resets the controls and closes the connection: Disconnect, and the

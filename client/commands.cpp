@@ -2,27 +2,9 @@
 #include <cstring>
 
 #include "client.h"
-
-int g_send_room = -1;
-int g_send_error = 0;
+#include "send.h"
 
 namespace {
-
-// One send on the connection, through the stand-ins of the tests.
-int SendBytes(const unsigned char* bytes, int n) {
-    if (g_send_error) {
-        WSASetLastError(g_send_error);
-        return SOCKET_ERROR;
-    }
-    if (g_send_room == 0) {
-        WSASetLastError(WSAEWOULDBLOCK);
-        return SOCKET_ERROR;
-    }
-    if (g_send_room > 0 && n > g_send_room) n = g_send_room;
-    int sent = send(g_client.socket, reinterpret_cast<const char*>(bytes), n, 0);
-    if (sent > 0 && g_send_room > 0) g_send_room -= sent;
-    return sent;
-}
 
 INT_PTR CALLBACK ConnectDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
     if (msg != WM_COMMAND) return FALSE;
@@ -71,8 +53,8 @@ void OnConnect(HWND hwnd) {
     g_client.state = Connected;
     ClearPending();
     // The first reply to come is the server's greeting.
-    g_client.pending[0] = PendingCommand{Connected, -1, ""};
-    g_client.pending_count = 1;
+    g_client.pending.items[0] = PendingCommand{Connected, -1, ""};
+    g_client.pending.count = 1;
     EnableWindow(g_client.connect_button, FALSE);
     EnableWindow(g_client.disconnect_button, TRUE);
 }
@@ -92,14 +74,14 @@ int SelectedLetter(char (&number)[4]) {
     return row;
 }
 
-void OnLetterCommand(int state, wire::Command cmd, int& row_slot) {
+void OnLetterCommand(ClientState state, wire::Command cmd) {
     g_client.state = state;
     char number[4];
-    row_slot = SelectedLetter(number);
-    SendCommand(state, row_slot, cmd, number);
+    int row = SelectedLetter(number);
+    SendCommand(state, row, cmd, number);
 }
 
-void OnPlainCommand(int state, wire::Command cmd) {
+void OnPlainCommand(ClientState state, wire::Command cmd) {
     g_client.state = state;
     SendCommand(state, -1, cmd, "");
 }
@@ -107,16 +89,16 @@ void OnPlainCommand(int state, wire::Command cmd) {
 }  // namespace
 
 void ClearPending() {
-    g_client.pending_first = 0;
-    g_client.pending_count = 0;
+    g_client.pending = PendingQueue{};
     g_client.unsent_len = 0;
     g_client.read_waiting = false;
     g_client.peer_closed = false;
     wire::CollectorReset(g_client.reply, wire::STATUS_FRAME_SIZE);
 }
 
-bool SendCommand(int state, int row, wire::Command cmd, const char* arg) {
-    if (g_client.pending_count >= MAX_PENDING) {
+bool SendCommand(ClientState command, int row, wire::Command cmd, const char* arg) {
+    PendingQueue& q = g_client.pending;
+    if (q.count >= MAX_PENDING) {
         // So many unanswered commands: the server has stopped answering.  Sending more would
         // leave replies that no command could be matched with.
         SoundBeep(0);
@@ -127,10 +109,10 @@ bool SendCommand(int state, int row, wire::Command cmd, const char* arg) {
     // Every unsent byte belongs to a command still waiting, so MAX_PENDING frames always fit.
     std::memcpy(g_client.unsent + g_client.unsent_len, frame, sizeof frame);
     g_client.unsent_len += sizeof frame;
-    int slot = (g_client.pending_first + g_client.pending_count) % MAX_PENDING;
-    g_client.pending[slot] = PendingCommand{state, row, ""};
-    if (row >= 0 && arg) std::strncpy(g_client.pending[slot].number, arg, sizeof g_client.pending[slot].number - 1);
-    ++g_client.pending_count;
+    PendingCommand& p = q.items[(q.first + q.count) % MAX_PENDING];
+    p = PendingCommand{command, row, ""};
+    if (row >= 0 && arg) std::strncpy(p.number, arg, sizeof p.number - 1);
+    ++q.count;
     SendUnsent();
     return g_client.socket != INVALID_SOCKET;
 }
@@ -139,7 +121,7 @@ bool SendCommand(int state, int row, wire::Command cmd, const char* arg) {
 // can take more, and a send that fails outright ends the connection.
 void SendUnsent() {
     while (g_client.unsent_len > 0 && g_client.socket != INVALID_SOCKET) {
-        int n = SendBytes(g_client.unsent, static_cast<int>(g_client.unsent_len));
+        int n = SendBytes(g_client.socket, g_client.unsent, static_cast<int>(g_client.unsent_len));
         if (n == SOCKET_ERROR && WSAGetLastError() == WSAEWOULDBLOCK) return;
         if (n <= 0) {
             DropConnection();
@@ -168,8 +150,8 @@ void OnClientCommand(HWND hwnd, int id) {
     case IDC_DISCONNECT: CloseConversation(); break;
     case IDC_STATISTICS: OnPlainCommand(StatSent, wire::Command::Stat); break;
     case IDC_LIST:       OnPlainCommand(ListSent, wire::Command::List); break;
-    case IDC_READ:       OnLetterCommand(RetrSent, wire::Command::Retr, g_client.read_row); break;
-    case IDC_DELETE:     OnLetterCommand(DeleSent, wire::Command::Dele, g_client.delete_row); break;
+    case IDC_READ:       OnLetterCommand(RetrSent, wire::Command::Retr); break;
+    case IDC_DELETE:     OnLetterCommand(DeleSent, wire::Command::Dele); break;
     case IDC_QUIT:       OnPlainCommand(QuitSent, wire::Command::Quit); break;
     default: break;
     }

@@ -7,8 +7,8 @@
 
 namespace {
 
-wire::Command CommandOf(int state) {
-    switch (state) {
+wire::Command CommandOf(ClientState command) {
+    switch (command) {
     case StatSent: return wire::Command::Stat;
     case ListSent: return wire::Command::List;
     case RetrSent: return wire::Command::Retr;
@@ -21,23 +21,26 @@ wire::Command CommandOf(int state) {
 // commands still waiting.
 bool NextCommand(PendingCommand& cmd) {
     std::size_t unsent_frames = (g_client.unsent_len + wire::COMMAND_FRAME_SIZE - 1) / wire::COMMAND_FRAME_SIZE;
-    if (static_cast<std::size_t>(g_client.pending_count) <= unsent_frames) return false;
-    cmd = g_client.pending[g_client.pending_first];
+    const PendingQueue& q = g_client.pending;
+    if (static_cast<std::size_t>(q.count) <= unsent_frames) return false;
+    cmd = q.items[q.first];
     return true;
 }
 
 void PopCommand() {
-    if (g_client.pending_count == 0) return;
-    g_client.pending_first = (g_client.pending_first + 1) % MAX_PENDING;
-    --g_client.pending_count;
+    PendingQueue& q = g_client.pending;
+    if (q.count == 0) return;
+    q.first = (q.first + 1) % MAX_PENDING;
+    --q.count;
 }
 
 void SetCell(int row, int column, const char* text) {
-    g_client.item.iItem = row;
-    g_client.item.iSubItem = column;
-    g_client.item.pszText = const_cast<char*>(text);
-    g_client.item.iImage = 0;
-    SendMessageA(g_client.letter_list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&g_client.item));
+    LVITEMA it = {};
+    it.mask = LVIF_TEXT | LVIF_IMAGE;
+    it.iItem = row;
+    it.iSubItem = column;
+    it.pszText = const_cast<char*>(text);
+    SendMessageA(g_client.letter_list, LVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&it));
 }
 
 void ShowStatistics(const unsigned char* reply, std::size_t len) {
@@ -56,18 +59,18 @@ void RebuildList(const unsigned char* reply, std::size_t len) {
     wire::ListCursor cur = wire::ListBegin(reply, len);
     char number[8], size[12];
     for (int counter = 0; wire::ListNext(cur, number, sizeof number, size, sizeof size); ++counter) {
-        g_client.item.iItem = counter;
-        g_client.item.iSubItem = 0;
-        g_client.item.pszText = number;
-        g_client.item.iImage = 0;
+        LVITEMA it = {};
+        it.mask = LVIF_TEXT | LVIF_IMAGE;
+        it.iItem = counter;
+        it.pszText = number;
         // The list sorts itself: the row lands where its number's text belongs.
-        int row = static_cast<int>(
-            SendMessageA(g_client.letter_list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&g_client.item)));
+        int row = static_cast<int>(SendMessageA(g_client.letter_list, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&it)));
         if (row >= 0) SetCell(row, 1, size);
     }
     // Commands sent before this listing came name rows of the old one: find their letters again.
-    for (int i = 0; i < g_client.pending_count; ++i) {
-        PendingCommand& p = g_client.pending[(g_client.pending_first + i) % MAX_PENDING];
+    PendingQueue& q = g_client.pending;
+    for (int i = 0; i < q.count; ++i) {
+        PendingCommand& p = q.items[(q.first + i) % MAX_PENDING];
         if (p.row < 0) continue;
         LVFINDINFOA find = {};
         find.flags = LVFI_STRING;
@@ -99,7 +102,7 @@ void ShowLetter(int row, const unsigned char* reply, std::size_t len) {
 
 void HandleReply(const PendingCommand& cmd, const unsigned char* reply, std::size_t len) {
     bool positive = wire::IsPositive(reply, len);
-    switch (cmd.state) {
+    switch (cmd.command) {
     case Connected:
         if (!positive) { ConnectError("Сервер не отвечает."); break; }
         EnableWindow(g_client.status_line, TRUE);
@@ -168,10 +171,10 @@ void ReadReply(SOCKET s) {
     if (g_client.peer_closed) ReadLater();
     c.have += static_cast<std::size_t>(n);
     if (!wire::CollectorFull(c)) return;
-    PendingCommand cmd = {NotConnected, -1};
+    PendingCommand cmd = {NotConnected, -1, ""};
     bool asked = NextCommand(cmd);
     if (asked && c.want == wire::STATUS_FRAME_SIZE) {
-        std::size_t whole = wire::ReplySize(CommandOf(cmd.state), c.data, c.have);
+        std::size_t whole = wire::ReplySize(CommandOf(cmd.command), c.data, c.have);
         if (whole > c.have) {
             c.want = whole;
             return;
@@ -183,7 +186,7 @@ void ReadReply(SOCKET s) {
     wire::CollectorReset(c, wire::STATUS_FRAME_SIZE);
     if (!asked) return;   // it answers no command: dropped
     // A refused greeting leaves the greeting awaited: the next reply is read as one again.
-    if (cmd.state != Connected || wire::IsPositive(frame, len)) PopCommand();
+    if (cmd.command != Connected || wire::IsPositive(frame, len)) PopCommand();
     g_client.handling = true;
     HandleReply(cmd, frame, len);
     g_client.handling = false;

@@ -1,5 +1,6 @@
 // The client main window: class, controls, enabling at start and shutdown.
 #include "client.h"
+#include "send.h"
 
 ClientGlobals g_client;
 
@@ -62,7 +63,6 @@ LRESULT OnCreate(HWND hwnd) {
                                     reinterpret_cast<HMENU>(static_cast<INT_PTR>(c.id)), g_client.instance,
                                     nullptr);
     SetUpLetterList();
-    g_client.item.mask = LVIF_TEXT | LVIF_IMAGE;
     SetControls(ControlsIdle);
     return 0;
 }
@@ -104,9 +104,6 @@ void ResetClientState() {
     g_client.port = wire::POP3_PORT;
     g_client.socket = INVALID_SOCKET;
     g_client.state = NotConnected;
-    g_client.read_row = -1;
-    g_client.delete_row = -1;
     g_beeps = BeepLog{};
-    g_send_room = -1;
-    g_send_error = 0;
+    ResetSendFaults();
 }

@@ -149,7 +149,7 @@ TEST_F(ClientTest, EachButtonSendsItsFrameAndSetsItsState) {
     Send(DataReply("1 57 2 80 3 9 "));
     ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) == 3; }));
     harness::SelectRow(g_client.letter_list, 1);
-    struct { const char* label; int id; int state; std::string frame; } rows[] = {
+    struct { const char* label; int id; ClientState state; std::string frame; } rows[] = {
         {"statistics", IDC_STATISTICS, StatSent, Frame("STAT")},
         {"list", IDC_LIST, ListSent, Frame("LIST")},
         {"read", IDC_READ, RetrSent, Frame("RETR 2")},
@@ -161,8 +161,11 @@ TEST_F(ClientTest, EachButtonSendsItsFrameAndSetsItsState) {
         EXPECT_EQ(r.state, g_client.state) << r.label;
         EXPECT_EQ(harness::Hex(r.frame), harness::Hex(ReceiveFrame())) << r.label;
     }
-    EXPECT_EQ(1, g_client.read_row);
-    EXPECT_EQ(1, g_client.delete_row);
+    // Awaiting their replies: STAT, LIST, then RETR and DELE of row 1, then QUIT.
+    const PendingQueue& q = g_client.pending;
+    ASSERT_EQ(5, q.count);
+    EXPECT_EQ(1, q.items[(q.first + 2) % MAX_PENDING].row);
+    EXPECT_EQ(1, q.items[(q.first + 3) % MAX_PENDING].row);
     // The buttons stay usable while replies are awaited.
     EXPECT_TRUE(Enabled(g_client.statistics_button));
 }
@@ -172,10 +175,12 @@ TEST_F(ClientTest, ReadAndDeleteWithoutSelectionSendAnEmptyNumber) {
     LogIn();
     Command(IDC_READ);
     EXPECT_EQ(Frame("RETR "), ReceiveFrame());
-    EXPECT_EQ(-1, g_client.read_row);
     Command(IDC_DELETE);
     EXPECT_EQ(Frame("DELE "), ReceiveFrame());
-    EXPECT_EQ(-1, g_client.delete_row);
+    const PendingQueue& q = g_client.pending;
+    ASSERT_EQ(2, q.count);
+    EXPECT_EQ(-1, q.items[q.first].row);
+    EXPECT_EQ(-1, q.items[(q.first + 1) % MAX_PENDING].row);
 }
 
 TEST_F(ClientTest, LongLetterNumberIsSentCutToThreeCharacters) {

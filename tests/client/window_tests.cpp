@@ -103,7 +103,6 @@ TEST_F(ClientTest, LetterListHasThreeCentredColumnsAndTheCheckImages) {
     int cx = 0, cy = 0;
     ImageList_GetIconSize(images, &cx, &cy);
     EXPECT_EQ(GetSystemMetrics(SM_CXSMICON), cx);
-    EXPECT_EQ(static_cast<UINT>(LVIF_TEXT | LVIF_IMAGE), g_client.item.mask);
 }
 
 TEST_F(ClientTest, AtStartOnlyConnectTheTextAndTheListAreUsable) {
