@@ -44,17 +44,18 @@ shoot() {   # title, file name
 # The drivers of the end-to-end tests play the person: Start in the server; in the client,
 # connect as ivan, list the letters and read the first one.
 drivers="$build/win/tests/e2e"
+# A command or control id, as the program's resource header defines it.
+id() { sed -n "s/^#define $2 *\([0-9]*\).*/\1/p" "$top/$1"; }
 pids=""
 $wine_run "$build/win/server/Quorrel.exe" >/dev/null 2>&1 &
 pids="$pids $!"
-$wine_run "$drivers/qdriver.exe" wait cmd 1002 >/dev/null 2>&1 || true
+$wine_run "$drivers/qdriver.exe" wait cmd "$(id server/commands.h IDM_START)" >/dev/null 2>&1 || true
 shoot "POP3 - СЕРВЕР." server.png
-if [ -f "$build/win/client/Vindle.exe" ]; then
-    $wine_run "$build/win/client/Vindle.exe" >/dev/null 2>&1 &
-    pids="$pids $!"
-    $wine_run "$drivers/vdriver.exe" wait connect 127.0.0.1 ivan ivan1 enabled 5 10000 cmd 5 rows 3 10000 \
-        select 0 cmd 6 text 5000 >/dev/null 2>&1 || true
-    shoot "POP3 - КЛИЕНТ" client.png
-fi
+$wine_run "$build/win/client/Vindle.exe" >/dev/null 2>&1 &
+pids="$pids $!"
+list=$(id client/resource.h IDC_LIST)
+$wine_run "$drivers/vdriver.exe" wait connect 127.0.0.1 ivan ivan1 enabled "$list" 10000 cmd "$list" \
+    rows 3 10000 select 0 cmd "$(id client/resource.h IDC_READ)" text 5000 >/dev/null 2>&1 || true
+shoot "POP3 - КЛИЕНТ" client.png
 for pid in $pids; do kill "$pid" 2>/dev/null || true; done
 "$top/scripts/wine-run.sh" --prefix "$prefix" --stop

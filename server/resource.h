@@ -1,17 +1,7 @@
 // Resource and command ids of Quorrel; included by the code and by quorrel.rc.
 #pragma once
 
-// Commands: menu items and the buttons of the same ids.
-#define IDM_START        1002
-#define IDM_STOP         1003
-#define IDM_PASSWORD     1004
-#define IDM_SETPASSWORD  1005
-#define IDM_EXIT         1006
-#define IDM_ABOUT        1007
-#define IDM_NEWUSER      1008
-#define IDM_DELUSER      1009
-#define IDM_EDITUSER     1010
-#define IDM_PAUSE        1011
+#include "commands.h"
 
 // The user list view of the main window.
 #define IDC_USERLIST     1000

@@ -8,24 +8,17 @@
 #include <map>
 #include <sstream>
 
+#include "client/resource.h"
 #include "pop3_client.h"
+#include "server/commands.h"
 #include "wine_app.h"
 
 namespace {
 
-constexpr int IDM_START = 1002;
-constexpr int IDC_STATISTICS = 4, IDC_LIST = 5, IDC_READ = 6, IDC_DELETE = 7, IDC_QUIT = 8, IDC_CONNECT = 2;
+
+std::string Id(int id) { return std::to_string(id); }
 
 std::string Vindle(const std::vector<std::string>& actions) { return e2e::Drive(actions, 30000, "vdriver.exe"); }
-
-std::string Record(const char* name, const char* password, int access) {
-    std::string r(55, '\0');
-    std::memcpy(&r[0], name, std::strlen(name));
-    std::memcpy(&r[20], "127.0.0.1", 9);
-    std::memcpy(&r[37], password, std::strlen(password));
-    r[51] = static_cast<char>(access);
-    return r;
-}
 
 // The lines of the driver's output that start with `tag`, tab-separated fields after it.
 std::vector<std::vector<std::string>> Lines(const std::string& out, const std::string& tag) {
@@ -56,7 +49,7 @@ TEST(ClientE2E, AWholeConversationFromTheClientsButtons) {
     ASSERT_FALSE(e2e::Listening(110)) << "something else listens on port 110";
     ASSERT_TRUE(e2e::Exists(e2e::WinBuildDir() + "/client/Vindle.exe"));
     e2e::Quorrel q;
-    ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", Record("ivan", "pw1", 1)));
+    ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", e2e::UserBytes("ivan", "pw1", 1)));
     ASSERT_TRUE(e2e::MakeDir(q.dir / "ivan"));
     const std::map<std::string, std::string> files = {{"a.msg", kA}, {"b.msg", kB}, {"c.msg", kC}};
     for (const auto& f : files) ASSERT_TRUE(e2e::WriteFile(q.dir / ("ivan/" + f.first), f.second));
@@ -70,11 +63,11 @@ TEST(ClientE2E, AWholeConversationFromTheClientsButtons) {
     ASSERT_NE(std::string::npos, out.find("state 1 0 0 0 0 0 0 0")) << out;
 
     // Connect and log in: the command buttons come on.
-    out = Vindle({"connect", "127.0.0.1", "ivan", "pw1", "enabled", "4", "10000", "state"});
+    out = Vindle({"connect", "127.0.0.1", "ivan", "pw1", "enabled", Id(IDC_STATISTICS), "10000", "state"});
     ASSERT_NE(std::string::npos, out.find("state 0 1 1 1 1 1 1 1")) << out;
 
     // Statistics: the box's caption and text, byte for byte.
-    out = Vindle({"cmd", "4", "box", "10000"});
+    out = Vindle({"cmd", Id(IDC_STATISTICS), "box", "10000"});
     auto boxes = Lines(out, "box");
     ASSERT_EQ(1u, boxes.size()) << out;
     EXPECT_EQ("Статистика.", boxes[0][0]);
@@ -82,7 +75,7 @@ TEST(ClientE2E, AWholeConversationFromTheClientsButtons) {
     EXPECT_EQ(e2e::Hex("Сообщений: 3\n         Размер: " + total + " байт."), boxes[0][1]);
 
     // The list: three rows numbered 1 to 3, each with its own letter's size.
-    out = Vindle({"cmd", "5", "rows", "3", "10000"});
+    out = Vindle({"cmd", Id(IDC_LIST), "rows", "3", "10000"});
     auto rows = Lines(out, "row");
     ASSERT_EQ(3u, rows.size()) << out;
     std::map<std::string, std::string> file_of_size;
@@ -96,19 +89,19 @@ TEST(ClientE2E, AWholeConversationFromTheClientsButtons) {
     }
 
     // Read the first row: its text, status byte first, and the mark.
-    out = Vindle({"select", "0", "cmd", "6", "text", "10000", "cell", "0", "2", "read", "10000"});
+    out = Vindle({"select", "0", "cmd", Id(IDC_READ), "text", "10000", "cell", "0", "2", "read", "10000"});
     auto text = Lines(out, "text");
     ASSERT_EQ(1u, text.size()) << out;
     EXPECT_EQ(e2e::Hex(files.at(row_file[0])), text[0][0]);
     EXPECT_NE(std::string::npos, out.find("cell ok")) << out;
 
     // Delete the second row: marked, still listed, still on disk until QUIT.
-    out = Vindle({"select", "1", "cmd", "7", "cell", "1", "2", "deleted", "10000", "rows", "3", "1000"});
+    out = Vindle({"select", "1", "cmd", Id(IDC_DELETE), "cell", "1", "2", "deleted", "10000", "rows", "3", "1000"});
     EXPECT_NE(std::string::npos, out.find("cell ok")) << out;
     EXPECT_TRUE(e2e::Exists(q.dir / ("ivan/" + row_file[1])));
 
     // Quit: the conversation ends quietly, the window goes back to its start.
-    out = Vindle({"cmd", "8", "enabled", "2", "10000", "nobox", "1500", "rows", "0", "3000", "state"});
+    out = Vindle({"cmd", Id(IDC_QUIT), "enabled", Id(IDC_CONNECT), "10000", "nobox", "1500", "rows", "0", "3000", "state"});
     EXPECT_NE(std::string::npos, out.find("nobox")) << out;
     EXPECT_NE(std::string::npos, out.find("state 1 0 0 0 0 0 0 0")) << out;
     EXPECT_TRUE(Lines(out, "row").empty()) << out;
@@ -141,7 +134,7 @@ namespace {
 TEST(ClientE2E, ARussianUserReadsALetterFromARussianFolder) {
     ASSERT_FALSE(e2e::Listening(110)) << "something else listens on port 110";
     e2e::Quorrel q;
-    ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", Record("Мария", "пароль", 1)));   // Windows-1251
+    ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", e2e::UserBytes("Мария", "пароль", 1)));   // Windows-1251
     // On the Linux side Wine keeps file names in UTF-8.
     const std::string folder = u8"Мария";
     const std::string letter = "0Письмо для Марии.";
@@ -154,9 +147,9 @@ TEST(ClientE2E, ARussianUserReadsALetterFromARussianFolder) {
     e2e::WineProcess vindle;
     ASSERT_TRUE(vindle.Start(e2e::WinBuildDir() + "/client/Vindle.exe", client_dir.path()));
     // The driver's command line is UTF-8; Wine hands it over in Windows-1251.
-    std::string out = Vindle({"wait", "connect", "127.0.0.1", u8"Мария", u8"пароль", "enabled", "5", "10000",
-                              "cmd", "5", "rows", "1", "10000", "select", "0", "cmd", "6", "text", "10000",
-                              "cmd", "8", "enabled", "2", "10000", "nobox", "1000"});
+    std::string out = Vindle({"wait", "connect", "127.0.0.1", u8"Мария", u8"пароль", "enabled", Id(IDC_LIST), "10000",
+                              "cmd", Id(IDC_LIST), "rows", "1", "10000", "select", "0", "cmd", Id(IDC_READ), "text", "10000",
+                              "cmd", Id(IDC_QUIT), "enabled", Id(IDC_CONNECT), "10000", "nobox", "1000"});
     auto rows = Lines(out, "row");
     ASSERT_EQ(1u, rows.size()) << out;
     EXPECT_EQ(std::to_string(letter.size()), rows[0][1]);

@@ -14,6 +14,7 @@
 #include <map>
 
 #include "pop3_client.h"
+#include "server/commands.h"
 #include "wine_app.h"
 
 namespace {
@@ -23,20 +24,9 @@ using e2e::Pop3Client;
 using e2e::StatusOf;
 
 constexpr int PORT = 110;
-constexpr int IDM_START = 1002, IDM_STOP = 1003, IDM_PAUSE = 1011;
 const char kIdle[] = "start=1 stop=0 pause=0";
 const char kListening[] = "start=0 stop=1 pause=0";
 const char kServing[] = "start=0 stop=1 pause=1";
-
-// A 55-byte Users.db record, field by field.
-std::string UserBytes(const char* name, const char* password, int access) {
-    std::string r(55, '\0');
-    std::memcpy(&r[0], name, std::strlen(name));
-    std::memcpy(&r[20], "127.0.0.1", 9);
-    std::memcpy(&r[37], password, std::strlen(password));
-    for (int i = 0; i < 4; ++i) r[51 + i] = static_cast<char>((static_cast<unsigned>(access) >> (8 * i)) & 0xff);
-    return r;
-}
 
 // The driver's box line as caption, text and whether the main window owns it.  The icon is
 // checked by the in-process tests: another process's icon cannot be read under Wine.
@@ -56,7 +46,7 @@ protected:
         ASSERT_FALSE(e2e::Listening(PORT)) << "something else listens on port 110";
     }
     void PutUsers() {
-        std::string db = UserBytes("ivan", "pw1", 1) + UserBytes("maria", "pw2", 2) + UserBytes("petr", "pw3", 0);
+        std::string db = e2e::UserBytes("ivan", "pw1", 1) + e2e::UserBytes("maria", "pw2", 2) + e2e::UserBytes("petr", "pw3", 0);
         ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", db));
     }
     void PutLetters(const std::string& user, const std::vector<std::string>& texts) {
@@ -249,7 +239,7 @@ TEST_F(ServerE2E, PauseAndStopDropTheClientWithoutCommit) {
     EXPECT_FALSE(e2e::Listening(PORT));
     EXPECT_EQ("", BoxLine(q.Do({"nobox", "200"})));
     // Start after Stop loads Users.db as it is now.
-    ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", UserBytes("olga", "pw9", 1)));
+    ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", e2e::UserBytes("olga", "pw9", 1)));
     Start();
     std::string rows = q.Do({"rows"});
     EXPECT_NE(std::string::npos, rows.find("row\tolga\t")) << rows;
@@ -357,8 +347,8 @@ TEST_F(ServerE2E, KeepsServingAfterHostileInput) {
 // that match "*.msg" only through their short form, devices and a pipe.  Users.db holds records
 // that name ivan's folder in another way.  ivan gets his letter alone; nobody else gets it.
 TEST_F(ServerE2E, EveryoneIsServedTheirOwnFolderAndNothingBeyond) {
-    std::string db = UserBytes("ivan", "pw1", 1) + UserBytes("maria", "pw2", 1);
-    for (const char* alias : {"IVAN", "ivan.", "ivan ", "nul"}) db += UserBytes(alias, "pw9", 1);
+    std::string db = e2e::UserBytes("ivan", "pw1", 1) + e2e::UserBytes("maria", "pw2", 1);
+    for (const char* alias : {"IVAN", "ivan.", "ivan ", "nul"}) db += e2e::UserBytes(alias, "pw9", 1);
     ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", db));
     const std::string plain = "A letter put in without its status byte.";
     PutLetters("ivan", {plain});

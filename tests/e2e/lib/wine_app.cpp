@@ -1,5 +1,7 @@
 #include "wine_app.h"
 
+#include "userrecord.h"
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
@@ -78,6 +80,17 @@ std::string ReadFile(const std::string& path) {
     std::stringstream ss;
     ss << f.rdbuf();
     return ss.str();
+}
+
+std::string UserBytes(const char* name, const char* password, int access) {
+    UserRecord r = {};
+    CopyText(r.name, sizeof r.name, name);
+    CopyText(r.ip_address, sizeof r.ip_address, "127.0.0.1");
+    CopyText(r.password, sizeof r.password, password);
+    r.access_level = access;
+    unsigned char raw[USER_RECORD_SIZE];
+    EncodeUserRecord(r, raw);
+    return std::string(reinterpret_cast<const char*>(raw), sizeof raw);
 }
 
 bool Exists(const std::string& path) {

@@ -23,6 +23,8 @@ private:
 };
 
 bool WriteFile(const std::string& path, const std::string& bytes);
+// The 55 bytes of a Users.db record of a user at 127.0.0.1.
+std::string UserBytes(const char* name, const char* password, int access);
 std::string ReadFile(const std::string& path);   // "" when missing
 bool Exists(const std::string& path);
 bool MakeDir(const std::string& path);

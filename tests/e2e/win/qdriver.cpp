@@ -22,6 +22,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "server/resource.h"
+
 namespace {
 
 HWND g_main;
@@ -39,7 +41,7 @@ bool WaitMain(DWORD ms) {
     do {
         g_main = FindWindowA("Application", "POP3 - СЕРВЕР.");
         // The window can be found while its creation is still running; it is shown only after.
-        if (g_main && IsWindowVisible(g_main) && GetDlgItem(g_main, 1011) && GetDlgItem(g_main, 1000)) {
+        if (g_main && IsWindowVisible(g_main) && GetDlgItem(g_main, IDM_PAUSE) && GetDlgItem(g_main, IDC_USERLIST)) {
             GetWindowThreadProcessId(g_main, &g_pid);
             return true;
         }
@@ -125,7 +127,7 @@ void PrintBox(HWND box) {
 }
 
 void PrintRows() {
-    HWND list = GetDlgItem(g_main, 1000);
+    HWND list = GetDlgItem(g_main, IDC_USERLIST);
     HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, g_pid);
     if (!proc) return;
     char* remote = static_cast<char*>(VirtualAllocEx(proc, nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
@@ -188,9 +190,9 @@ int main(int argc, char** argv) {
             SendMessageTimeoutA(g_main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr);
             ++i;
         } else if (std::strcmp(a, "state") == 0) {
-            std::printf("state start=%d stop=%d pause=%d\n", IsWindowEnabled(GetDlgItem(g_main, 1002)) ? 1 : 0,
-                        IsWindowEnabled(GetDlgItem(g_main, 1003)) ? 1 : 0,
-                        IsWindowEnabled(GetDlgItem(g_main, 1011)) ? 1 : 0);
+            std::printf("state start=%d stop=%d pause=%d\n", IsWindowEnabled(GetDlgItem(g_main, IDM_START)) ? 1 : 0,
+                        IsWindowEnabled(GetDlgItem(g_main, IDM_STOP)) ? 1 : 0,
+                        IsWindowEnabled(GetDlgItem(g_main, IDM_PAUSE)) ? 1 : 0);
         } else if (std::strcmp(a, "box") == 0 || std::strcmp(a, "nobox") == 0) {
             HWND box = WaitBox(static_cast<DWORD>(std::atoi(next)));
             if (box) PrintBox(box);

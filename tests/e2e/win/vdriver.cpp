@@ -27,13 +27,14 @@
 #include <cstring>
 #include <string>
 
+#include "client/resource.h"
+
 namespace {
 
 HWND g_main;
 DWORD g_pid;
 int g_failures;
 
-const int IDC_LETTERTEXT = 1001, IDC_LETTERLIST = 1000;
 
 std::string Text(HWND h) {
     char out[2048] = "";
@@ -66,7 +67,7 @@ bool WaitMain(DWORD ms) {
     return Until(ms, [](const void*) {
         g_main = FindWindowA("Application", "POP3 - КЛИЕНТ");
         // The window can be found while its creation is still running; it is shown only after.
-        if (!g_main || !IsWindowVisible(g_main) || !GetDlgItem(g_main, 8) || !GetDlgItem(g_main, IDC_LETTERLIST))
+        if (!g_main || !IsWindowVisible(g_main) || !GetDlgItem(g_main, IDC_QUIT) || !GetDlgItem(g_main, IDC_LETTERLIST))
             return false;
         GetWindowThreadProcessId(g_main, &g_pid);
         return true;
@@ -140,12 +141,12 @@ private:
 int Rows() { return static_cast<int>(SendMessageA(Remote::List(), LVM_GETITEMCOUNT, 0, 0)); }
 
 void Connect(const char* addr, const char* user, const char* pass) {
-    PostMessageA(g_main, WM_COMMAND, MAKEWPARAM(2, 0), 0);
-    HWND dlg = WaitDialog(104, 5000);
+    PostMessageA(g_main, WM_COMMAND, MAKEWPARAM(IDC_CONNECT, 0), 0);
+    HWND dlg = WaitDialog(IDC_SERVERADDR, 5000);
     if (!dlg) { std::printf("no connect dialog\n"); ++g_failures; return; }
-    SendMessageA(GetDlgItem(dlg, 104), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(addr));
-    SendMessageA(GetDlgItem(dlg, 105), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(user));
-    SendMessageA(GetDlgItem(dlg, 106), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pass));
+    SendMessageA(GetDlgItem(dlg, IDC_SERVERADDR), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(addr));
+    SendMessageA(GetDlgItem(dlg, IDC_USERNAME), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(user));
+    SendMessageA(GetDlgItem(dlg, IDC_PASSWORD), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(pass));
     Press(dlg, IDOK);
     for (int i = 0; i < 250 && IsWindow(dlg); ++i) Sleep(20);
     std::printf("connected\n");
