@@ -1,10 +1,12 @@
 #include "fileio.h"
 
 bool g_read_fails;
+int g_reads;
 long long g_write_room = -1;
 
 bool ReadData(HANDLE file, void* buf, DWORD size, DWORD* got) {
     *got = 0;
+    ++g_reads;
     if (g_read_fails) {
         SetLastError(ERROR_READ_FAULT);
         return false;
@@ -27,5 +29,6 @@ bool ReplaceWith(const char* tmp, const char* target) {
 
 void ResetFileFaults() {
     g_read_fails = false;
+    g_reads = 0;
     g_write_room = -1;
 }

@@ -14,6 +14,8 @@ bool ReplaceWith(const char* tmp, const char* target);
 //  - g_read_fails: every ReadData fails, as under a file that opened on a disk that then failed.
 //  - g_write_room: the room left on the disk (negative: no limit); a WriteWhole that does not fit
 //    stops where the room ends and fails, as on a full disk.
+//  - g_reads counts the reads of ReadData.
 extern bool g_read_fails;
+extern int g_reads;
 extern long long g_write_room;
 void ResetFileFaults();

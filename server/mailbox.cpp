@@ -97,36 +97,108 @@ HANDLE OpenLetter(const char* path) {
     return file;
 }
 
-// Reads one letter file into rec the way a load does; false when the file can't be opened.
-bool ReadLetter(const char* path, LetterRecord& rec, bool beep) {
+// What the store knows of the letters of the mailboxes it loaded last: each letter's content as
+// it was read, kept while the file's name, size and write time stay as they were, so that a
+// letter is read from disk once while it is unchanged.  A mailbox holds what its last load took.
+constexpr int KNOWN_MAILBOXES = 20;
+struct KnownLetter {
+    char name[MAX_PATH];         // "" when the slot holds nothing (a read that failed)
+    std::uint64_t file_size;
+    FILETIME written;
+    std::uint32_t size;          // bytes of text
+    char text[MAX_LETTER_BYTES];
+};
+struct KnownMailbox {
+    char folder[MAX_PATH];       // "" when unused
+    unsigned used;               // when it was last used, to give way to another mailbox
+    int count;
+    KnownLetter letters[MAX_LETTERS];
+};
+KnownMailbox s_known[KNOWN_MAILBOXES];
+KnownLetter s_fresh[MAX_LETTERS];
+unsigned s_uses;
+
+// The mailbox's entry, or a fresh one in place of the least recently used.
+KnownMailbox& Known(const char* folder) {
+    KnownMailbox* oldest = &s_known[0];
+    for (KnownMailbox& k : s_known) {
+        if (k.folder[0] && std::strcmp(k.folder, folder) == 0) {
+            k.used = ++s_uses;
+            return k;
+        }
+        if (k.used < oldest->used) oldest = &k;
+    }
+    std::strcpy(oldest->folder, folder);
+    oldest->count = 0;
+    oldest->used = ++s_uses;
+    return *oldest;
+}
+
+std::uint64_t FileSize(const WIN32_FIND_DATAW& d) {
+    return (static_cast<std::uint64_t>(d.nFileSizeHigh) << 32) | d.nFileSizeLow;
+}
+
+const KnownLetter* FindKnown(const KnownMailbox& k, const LetterSearch& s) {
+    for (int i = 0; i < k.count; ++i) {
+        const KnownLetter& l = k.letters[i];
+        if (l.file_size == FileSize(s.data) && CompareFileTime(&l.written, &s.data.ftLastWriteTime) == 0 &&
+            std::strcmp(l.name, s.name) == 0)
+            return &l;
+    }
+    return nullptr;
+}
+
+// Forgets what is known of a letter file that the server itself changed.
+void ForgetKnown(const char* path) {
+    const char* slash = std::strrchr(path, '\\');
+    if (!slash) return;
+    std::size_t n = static_cast<std::size_t>(slash - path);
+    for (KnownMailbox& k : s_known) {
+        if (std::strlen(k.folder) != n || std::strncmp(k.folder, path, n) != 0) continue;
+        for (int i = 0; i < k.count; ++i)
+            if (std::strcmp(k.letters[i].name, slash + 1) == 0) k.letters[i].name[0] = '\0';
+    }
+}
+
+// Reads one letter file into `into` the way a load does; false when the file can't be opened.
+// A failed read leaves an empty text, which is not kept as known.
+bool ReadLetter(const char* path, KnownLetter& into, bool beep) {
     HANDLE file = OpenLetter(path);
     if (file == INVALID_HANDLE_VALUE) {
         if (beep) SoundBeep(MB_OK);
         return false;
     }
     DWORD got = 0;
-    if (!ReadData(file, rec.text, MAX_LETTER_BYTES, &got)) {
+    if (!ReadData(file, into.text, MAX_LETTER_BYTES, &got)) {
         if (beep) SoundBeep(MB_OK);
         got = 0;
+        into.name[0] = '\0';
     }
     CloseHandle(file);
-    std::memset(rec.text + got, 0, sizeof rec.text - got);
-    std::strcpy(rec.path, path);
-    rec.size = got;
-    rec.is_read = got > 0 && static_cast<unsigned char>(rec.text[0]) == 'R';
-    rec.is_deleted = 0;
+    into.size = got;
     return true;
 }
 
-// Fills table (up to MAX_LETTERS records) as a load does; returns the number filled.  Only a
-// real load beeps at its troubles.
-int FillLetters(const char* folder, LetterRecord* table, bool beep) {
+void TakeLetter(const char* path, const KnownLetter& k, LetterRecord& rec) {
+    std::memcpy(rec.text, k.text, k.size);
+    std::memset(rec.text + k.size, 0, sizeof rec.text - k.size);
+    std::strcpy(rec.path, path);
+    rec.size = k.size;
+    rec.is_read = k.size > 0 && static_cast<unsigned char>(k.text[0]) == 'R';
+    rec.is_deleted = 0;
+}
+
+// Walks the mailbox as a load does, up to MAX_LETTERS letters: each letter is taken from what is
+// known of it, or read; `table`, when given, gets the records.  Returns the number of letters and
+// adds their sizes to *total.  Only a real load beeps at its troubles.
+int FillLetters(const char* folder, LetterRecord* table, std::uint64_t* total, bool beep) {
     LetterSearch s;
     if (!FirstLetter(folder, s)) {
         EndSearch(s);
         if (beep) SoundBeep(MB_OK);
         return 0;
     }
+    KnownMailbox& known = Known(folder);
     int k = 0;
     do {
         char path[MAX_PATH];
@@ -134,9 +206,22 @@ int FillLetters(const char* folder, LetterRecord* table, bool beep) {
             if (beep) SoundBeep(MB_OK);
             continue;
         }
-        if (ReadLetter(path, table[k], beep)) ++k;
+        KnownLetter& fresh = s_fresh[k];
+        if (const KnownLetter* seen = FindKnown(known, s)) {
+            if (seen != &fresh) fresh = *seen;
+        } else {
+            std::strcpy(fresh.name, s.name);
+            fresh.file_size = FileSize(s.data);
+            fresh.written = s.data.ftLastWriteTime;
+            if (!ReadLetter(path, fresh, beep)) continue;
+        }
+        if (table) TakeLetter(path, fresh, table[k]);
+        *total += fresh.size;
+        ++k;
     } while (k < MAX_LETTERS && NextLetter(s));
     EndSearch(s);
+    std::memcpy(known.letters, s_fresh, sizeof(KnownLetter) * static_cast<std::size_t>(k));
+    known.count = k;
     return k;
 }
 
@@ -171,12 +256,16 @@ void InsertStatusByte(const char* path, char mark) {
     if (!ok || !ReplaceWith(copy, path)) DeleteFileA(copy);
 }
 
+// Writes a letter's mark back, where it differs from the status byte the load read.
 void CommitLetter(const LetterRecord& rec) {
     if (rec.is_deleted) {
         DeleteFileA(rec.path);
+        ForgetKnown(rec.path);
         return;
     }
     char mark = rec.is_read ? 'R' : '0';
+    if (rec.size > 0 && (rec.text[0] == 'R' || rec.text[0] == '0') && rec.text[0] == mark) return;
+    ForgetKnown(rec.path);
     HANDLE file = OpenLetter(rec.path);
     if (file == INVALID_HANDLE_VALUE) return;
     unsigned char first = 0;
@@ -185,7 +274,8 @@ void CommitLetter(const LetterRecord& rec) {
     if (ReadFile(file, &first, 1, &got, nullptr)) {
         DWORD done = 0;
         has_status = got == 1 && (first == 'R' || first == '0');
-        if (has_status && SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
+        if (has_status && first != static_cast<unsigned char>(mark) &&
+            SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
             WriteFile(file, &mark, 1, &done, nullptr);
     } else {
         has_status = true;   // unreadable: leave it alone
@@ -211,7 +301,7 @@ std::uint64_t MailboxSize(const char* folder) {
     LetterSearch s;
     std::uint64_t total = 0;
     if (FirstLetter(folder, s)) {
-        do total += (static_cast<std::uint64_t>(s.data.nFileSizeHigh) << 32) | s.data.nFileSizeLow;
+        do total += FileSize(s.data);
         while (NextLetter(s));
     }
     EndSearch(s);
@@ -219,17 +309,14 @@ std::uint64_t MailboxSize(const char* folder) {
 }
 
 void MeasureMailbox(const char* folder, int* count, std::uint64_t* size) {
-    // A trial load into a table of its own, so the figures are exactly what LIST would show.
-    static LetterRecord trial[MAX_LETTERS];
-    int n = FillLetters(folder, trial, false);
-    std::uint64_t total = 0;
-    for (int i = 0; i < n; ++i) total += trial[i].size;
-    *count = n;
-    *size = total;
+    // Walked as a load walks it, so the figures are exactly what LIST would show.
+    *size = 0;
+    *count = FillLetters(folder, nullptr, size, false);
 }
 
 void LoadLetters(const char* folder) {
-    g_letters.count = FillLetters(folder, g_letters.letters, true);
+    std::uint64_t total = 0;
+    g_letters.count = FillLetters(folder, g_letters.letters, &total, true);
     // Records behind the loaded ones must not carry another conversation's letters.
     for (int i = g_letters.count; i < MAX_LETTERS; ++i) g_letters.letters[i] = LetterRecord{};
 }
@@ -240,4 +327,8 @@ void CommitMailbox() {
     for (int i = 0; i < g_letters.count && i < MAX_LETTERS; ++i) CommitLetter(g_letters.letters[i]);
 }
 
-void ResetMailbox() { g_letters = LetterTable{}; }
+void ResetMailbox() {
+    g_letters = LetterTable{};
+    for (KnownMailbox& k : s_known) k = KnownMailbox{};
+    s_uses = 0;
+}

@@ -13,6 +13,8 @@ void EnableCommand(int id, bool enabled) {
 }
 
 void EnableButton(HWND button, bool enabled) {
+    // Each connection passes here: a button already as wanted is not touched (nor repainted).
+    if ((IsWindowEnabled(button) != FALSE) == enabled) return;
     EnableWindow(button, enabled);
     EnableCommand(GetDlgCtrlID(button), enabled);
 }

@@ -109,11 +109,15 @@ void TakeRecord(HANDLE file, std::uint32_t i) {
 
 // The table and the list from the first 20 records of the open file.
 void FillFromFile(HANDLE file) {
+    // The list is drawn once, when it is whole, not for every cell.
+    SendMessageA(g_server.user_list, WM_SETREDRAW, FALSE, 0);
     SendMessageA(g_server.user_list, LVM_DELETEALLITEMS, 0, 0);
     DWORD records = WholeRecords(file);
     g_users.count = records < MAX_USERS ? records : static_cast<DWORD>(MAX_USERS);
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     for (std::uint32_t i = 0; i < g_users.count; ++i) TakeRecord(file, i);
+    SendMessageA(g_server.user_list, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(g_server.user_list, nullptr, TRUE);
     s_loaded = true;
     ++s_generation;
     if (records > MAX_USERS) FileWarning(kTooMany);

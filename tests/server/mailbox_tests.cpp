@@ -264,6 +264,42 @@ TEST_F(MailboxTest, LetterThatCannotBeReadKeepsItsPlaceWithAnEmptyTextAndABeep) 
     EXPECT_EQ("0first", ReadBytes("ivan\\a.msg"));
 }
 
+TEST_F(MailboxTest, AnUnchangedLetterIsReadOnceAndWrittenOnlyWhereItsMarkChanges) {
+    Mailbox("ivan");
+    const char* files[] = {"ivan\\a.msg", "ivan\\b.msg", "ivan\\c.msg"};
+    Letter(files[0], "0a");
+    Letter(files[1], "Rb");
+    Letter(files[2], "0c");
+    auto written = [](const char* path) {
+        WIN32_FIND_DATAA d = {};
+        FindClose(FindFirstFileA(path, &d));
+        return (static_cast<unsigned long long>(d.ftLastWriteTime.dwHighDateTime) << 32) | d.ftLastWriteTime.dwLowDateTime;
+    };
+    LoadLetters("ivan");
+    ASSERT_EQ(3, g_letters.count);
+    EXPECT_EQ(3, g_reads);
+    int n = 0;
+    std::uint64_t size = 0;
+    MeasureMailbox("ivan", &n, &size);
+    LoadLetters("ivan");
+    EXPECT_EQ(3, g_reads) << "STAT and LIST take what the load read";
+    EXPECT_EQ(6u, size);
+
+    unsigned long long b_time = written(files[1]), c_time = written(files[2]);
+    for (int i = 0; i < 3; ++i)   // a read now, b read before, c not read
+        g_letters.letters[i].is_read = std::string(g_letters.letters[i].path) != files[2];
+    CommitMailbox();
+    EXPECT_EQ("Ra", ReadBytes(files[0]));
+    EXPECT_EQ(b_time, written(files[1])) << "b kept its mark: not written";
+    EXPECT_EQ(c_time, written(files[2])) << "c kept its mark: not written";
+    Letter(files[1], "Rbb");   // changed from outside
+    LoadLetters("ivan");
+    EXPECT_EQ(5, g_reads) << "a, written by the commit, and b, changed, are read again";
+    std::set<std::string> texts;
+    for (int i = 0; i < 3; ++i) texts.insert(std::string(g_letters.letters[i].text, g_letters.letters[i].size));
+    EXPECT_EQ((std::set<std::string>{"Ra", "Rbb", "0c"}), texts);
+}
+
 TEST_F(MailboxTest, NineteenCharacterNamesAndLongFileNamesFit) {
     const std::string name = "abcdefghijklmnopqrs";   // 19 characters
     Mailbox(name);
