@@ -15,6 +15,7 @@
 
 namespace {
 
+constexpr int DIALECT_OWNER = 0;   // the dialect's conversation, among the mailbox owners
 const char kNoAccess[] = "Нет доступа";
 const char kReadOnly[] = "Только чтение";
 constexpr int STATUS_TEXT_SIZE = 20;
@@ -81,6 +82,7 @@ void SendStatus(bool positive) {
 void ForgetLogin() {
     g_engine.user = -1;
     g_engine.logged_in = false;
+    CloseMailbox(DIALECT_OWNER);
 }
 
 // The selected user still has a record and PASS succeeded on this connection.
@@ -105,13 +107,17 @@ void DoUser(const wire::ParsedCommand& c) {
 
 void DoPass(const wire::ParsedCommand& c) {
     g_engine.logged_in = false;
+    CloseMailbox(DIALECT_OWNER);
     bool ok = c.arg_valid && g_engine.user >= 0 && g_engine.user < static_cast<int>(g_users.count) &&
               std::strncmp(c.arg, g_users.users[g_engine.user].password, PASSWORD_SIZE) == 0 &&
               std::strlen(c.arg) < PASSWORD_SIZE;
+    // A mailbox that a conversation of the standard listener has open is refused.
+    const char* folder = MailboxFolder(g_engine.user);
+    if (ok && folder) ok = OpenMailbox(folder, DIALECT_OWNER);
     SendStatus(ok);
     if (!ok) return;
     g_engine.logged_in = true;
-    LoadLetters(MailboxFolder(g_engine.user));
+    LoadLetters(folder);
 }
 
 void DoStat() {
@@ -187,7 +193,7 @@ bool FinishQuit() {
     }
     g_server.client = INVALID_SOCKET;
     ForgetLogin();
-    EnableButton(g_server.pause_button, false);
+    ShowConnections();
     return false;
 }
 
@@ -294,7 +300,7 @@ void OnAccept() {
         return;
     }
     SendStatus(true);
-    EnableButton(g_server.pause_button, true);
+    ShowConnections();
 }
 
 }  // namespace
@@ -334,7 +340,7 @@ bool CloseClient() {
 
 bool DropClient() {
     bool ok = CloseClient();
-    EnableButton(g_server.pause_button, false);
+    ShowConnections();
     return ok;
 }
 

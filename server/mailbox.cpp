@@ -32,11 +32,7 @@ bool BuildPath(const char* folder, const char* file, char (&out)[MAX_PATH]) {
 // hands back names that do not exist, mapped "best fit" to the code page (a fullwidth solidus
 // becomes '/', a fullwidth digit a digit), and through short names "*.msg" also matches
 // "x.msgx".  `name` is the file's real name in the code page.
-struct LetterSearch {
-    HANDLE find;
-    WIN32_FIND_DATAW data;
-    char name[MAX_PATH];
-};
+using LetterSearch = LetterWalk;
 
 bool HasMsgExtension(const wchar_t* name) {
     size_t n = wcslen(name);
@@ -256,32 +252,9 @@ void InsertStatusByte(const char* path, char mark) {
     if (!ok || !ReplaceWith(copy, path)) DeleteFileA(copy);
 }
 
-// Writes a letter's mark back, where it differs from the status byte the load read.
 void CommitLetter(const LetterRecord& rec) {
-    if (rec.is_deleted) {
-        DeleteFileA(rec.path);
-        ForgetKnown(rec.path);
-        return;
-    }
-    char mark = rec.is_read ? 'R' : '0';
-    if (rec.size > 0 && (rec.text[0] == 'R' || rec.text[0] == '0') && rec.text[0] == mark) return;
-    ForgetKnown(rec.path);
-    HANDLE file = OpenLetter(rec.path);
-    if (file == INVALID_HANDLE_VALUE) return;
-    unsigned char first = 0;
-    DWORD got = 0;
-    bool has_status = false;
-    if (ReadFile(file, &first, 1, &got, nullptr)) {
-        DWORD done = 0;
-        has_status = got == 1 && (first == 'R' || first == '0');
-        if (has_status && first != static_cast<unsigned char>(mark) &&
-            SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
-            WriteFile(file, &mark, 1, &done, nullptr);
-    } else {
-        has_status = true;   // unreadable: leave it alone
-    }
-    CloseHandle(file);
-    if (!has_status) InsertStatusByte(rec.path, mark);
+    char status = rec.size > 0 && (rec.text[0] == 'R' || rec.text[0] == '0') ? rec.text[0] : 0;
+    CommitLetterFile(rec.path, rec.is_deleted != 0, rec.is_read != 0, status);
 }
 
 }  // namespace
@@ -327,7 +300,75 @@ void CommitMailbox() {
     for (int i = 0; i < g_letters.count && i < MAX_LETTERS; ++i) CommitLetter(g_letters.letters[i]);
 }
 
+void CommitLetterFile(const char* path, bool deleted, bool read, char status) {
+    if (deleted) {
+        DeleteFileA(path);
+        ForgetKnown(path);
+        return;
+    }
+    char mark = read ? 'R' : '0';
+    if (status == mark) return;
+    ForgetKnown(path);
+    HANDLE file = OpenLetter(path);
+    if (file == INVALID_HANDLE_VALUE) return;
+    unsigned char first = 0;
+    DWORD got = 0;
+    bool has_status = false;
+    if (ReadFile(file, &first, 1, &got, nullptr)) {
+        DWORD done = 0;
+        has_status = got == 1 && (first == 'R' || first == '0');
+        if (has_status && first != static_cast<unsigned char>(mark) &&
+            SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
+            WriteFile(file, &mark, 1, &done, nullptr);
+    } else {
+        has_status = true;   // unreadable: leave it alone
+    }
+    CloseHandle(file);
+    if (!has_status) InsertStatusByte(path, mark);
+}
+
+HANDLE OpenLetterFile(const char* path) { return OpenLetter(path); }
+
+namespace {
+
+void TakeFile(const LetterWalk& walk, LetterFile& file) {
+    std::strcpy(file.name, walk.name);
+    file.size = FileSize(walk.data);
+    file.written = walk.data.ftLastWriteTime;
+}
+
+char s_open[MAX_SESSIONS + 1][MAX_PATH];   // by owner: the folder it has open, "" for none
+
+}  // namespace
+
+bool FirstLetterFile(const char* folder, LetterWalk& walk, LetterFile& file) {
+    if (!FirstLetter(folder, walk)) return false;
+    TakeFile(walk, file);
+    return true;
+}
+
+bool NextLetterFile(LetterWalk& walk, LetterFile& file) {
+    if (!NextLetter(walk)) return false;
+    TakeFile(walk, file);
+    return true;
+}
+
+void EndLetterWalk(LetterWalk& walk) { EndSearch(walk); }
+
+bool OpenMailbox(const char* folder, int owner) {
+    if (owner < 0 || owner > MAX_SESSIONS) return false;
+    for (int i = 0; i <= MAX_SESSIONS; ++i)
+        if (i != owner && s_open[i][0] && lstrcmpiA(s_open[i], folder) == 0) return false;
+    std::strcpy(s_open[owner], folder);
+    return true;
+}
+
+void CloseMailbox(int owner) {
+    if (owner >= 0 && owner <= MAX_SESSIONS) s_open[owner][0] = '\0';
+}
+
 void ResetMailbox() {
+    for (auto& folder : s_open) folder[0] = '\0';
     g_letters = LetterTable{};
     for (KnownMailbox& k : s_known) k = KnownMailbox{};
     s_uses = 0;

@@ -40,4 +40,32 @@ void LoadLetters(const char* folder);
 // marked deleted and writes every other loaded letter's status byte.
 void CommitMailbox();
 
+// A mailbox is open to one conversation at a time, in either protocol.  Conversations are
+// numbered by their owner: 0 the dialect's, 1 to MAX_SESSIONS the standard listener's.
+constexpr int MAX_SESSIONS = 24;
+// Opens the folder to `owner`; false when another owner has it open.  An owner holds one at most.
+bool OpenMailbox(const char* folder, int owner);
+void CloseMailbox(int owner);
+
+// The letter files of a folder one by one, for a conversation that serves them all: the same
+// files and names that a load takes.
+struct LetterFile {
+    char name[MAX_PATH];          // the real name, in the code page
+    std::uint64_t size;
+    FILETIME written;
+};
+struct LetterWalk {
+    HANDLE find;
+    WIN32_FIND_DATAW data;
+    char name[MAX_PATH];
+};
+bool FirstLetterFile(const char* folder, LetterWalk& walk, LetterFile& file);
+bool NextLetterFile(LetterWalk& walk, LetterFile& file);
+void EndLetterWalk(LetterWalk& walk);
+// Opens a letter file for reading and writing, unshared; only a disk file opens.
+HANDLE OpenLetterFile(const char* path);
+// Writes a letter's marks back: deletes it, or gives it the status byte of `read` where the byte
+// it has (`status`: 'R', '0', or 0 when not known) differs; a letter without one gets it in front.
+void CommitLetterFile(const char* path, bool deleted, bool read, char status);
+
 void ResetMailbox();

@@ -12,6 +12,10 @@ void EnableCommand(int id, bool enabled) {
     EnableMenuItem(GetMenu(g_server.main), id, MF_BYCOMMAND | (enabled ? MF_ENABLED : MF_GRAYED));
 }
 
+void ShowConnections() {
+    EnableButton(g_server.pause_button, g_server.client != INVALID_SOCKET || g_server.sessions > 0);
+}
+
 void EnableButton(HWND button, bool enabled) {
     // Each connection passes here: a button already as wanted is not touched (nor repainted).
     if ((IsWindowEnabled(button) != FALSE) == enabled) return;

@@ -137,6 +137,7 @@ void ResetServerState() {
     g_server.port = wire::POP3_PORT;
     g_server.listener = INVALID_SOCKET;
     g_server.client = INVALID_SOCKET;
+    g_server.standard_listener = INVALID_SOCKET;
     g_beeps = BeepLog{};
     ResetFileFaults();
     ResetUsers();
