@@ -1,6 +1,7 @@
 #!/bin/sh
 # Installs what is missing, builds both trees and runs every test: native first (in parallel),
-# then the Windows tests under Wine, one at a time (they share a Wine server and port 110).
+# then each fuzz target for a few seconds, then the Windows tests under Wine, one at a time
+# (they share a Wine server and port 110).
 set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
@@ -8,6 +9,7 @@ build=${BUILD_DIR:-$top/build}
 "$top/scripts/build.sh"
 status=0
 ctest --test-dir "$build/native" --output-on-failure -j "$(nproc 2>/dev/null || echo 2)" || status=1
+"$top/scripts/fuzz.sh" || status=1
 ctest --test-dir "$build/win" --output-on-failure -j 1 || status=1
 "$top/scripts/wine-run.sh" --prefix "$build/win/wine/prefix" --stop
 exit $status
