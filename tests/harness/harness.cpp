@@ -262,6 +262,58 @@ bool DirExists(const std::string& path) {
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+namespace {
+
+// The whole version resource of this executable; empty when it has none.
+std::vector<char> OwnVersionResource() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    DWORD ignored = 0, size = GetFileVersionInfoSizeA(path, &ignored);
+    std::vector<char> data(size);
+    if (!size || !GetFileVersionInfoA(path, 0, size, data.data())) data.clear();
+    return data;
+}
+
+}  // namespace
+
+std::string FixedVersions() {
+    std::vector<char> data = OwnVersionResource();
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT len = 0;
+    if (data.empty() || !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&fixed), &len) ||
+        len < sizeof *fixed)
+        return "";
+    char out[96];
+    std::snprintf(out, sizeof out, "file %lu.%lu.%lu.%lu product %lu.%lu.%lu.%lu",
+                  fixed->dwFileVersionMS >> 16, fixed->dwFileVersionMS & 0xffff, fixed->dwFileVersionLS >> 16,
+                  fixed->dwFileVersionLS & 0xffff, fixed->dwProductVersionMS >> 16,
+                  fixed->dwProductVersionMS & 0xffff, fixed->dwProductVersionLS >> 16,
+                  fixed->dwProductVersionLS & 0xffff);
+    return out;
+}
+
+std::string VersionTranslation() {
+    std::vector<char> data = OwnVersionResource();
+    WORD* pair = nullptr;
+    UINT len = 0;
+    if (data.empty() || !VerQueryValueA(data.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&pair), &len) ||
+        len < 4)
+        return "";
+    char out[16];
+    std::snprintf(out, sizeof out, "%04x %u", pair[0], pair[1]);
+    return out;
+}
+
+std::string VersionText(const char* translation, const char* name) {
+    std::vector<char> data = OwnVersionResource();
+    std::string key = std::string("\\StringFileInfo\\") + translation + "\\" + name;
+    char* text = nullptr;
+    UINT len = 0;
+    if (data.empty() || !VerQueryValueA(data.data(), key.c_str(), reinterpret_cast<void**>(&text), &len) || !text)
+        return "";
+    return text;
+}
+
 std::string Hex(const std::string& bytes) {
     std::string out;
     char b[4];

@@ -114,6 +114,13 @@ bool FileExists(const std::string& path);
 bool DirExists(const std::string& path);
 void RemoveTree(const std::string& path);
 
+// The version resource of this test program, which carries the program's own resources:
+// "file F product P" from its fixed part (each as a.b.c.d), the language and code page of its
+// first translation ("0419 1251"), and a text of its string table ("" when missing).
+std::string FixedVersions();
+std::string VersionTranslation();
+std::string VersionText(const char* translation, const char* name);
+
 // Hex dump of bytes, for readable failure messages.
 std::string Hex(const std::string& bytes);
 

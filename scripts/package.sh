@@ -1,0 +1,27 @@
+#!/bin/sh
+# Makes the Windows package in build/package from this tree:
+#   Quorrel-<version>.zip        Quorrel.exe, Vindle.exe and readme.txt (Russian, UTF-8 with a
+#                                byte-order mark and CRLF lines, so that Notepad shows it)
+#   Quorrel-<version>-setup.exe  the 64-bit installer (Debian's makensis, package/installer.nsi)
+# The version is the one line of VERSION.  Installs what is missing and builds the programs first.
+set -e
+top=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$top/build}
+out="$build/package"
+"$top/scripts/setup.sh"
+cmake -S "$top" -B "$build/win" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build/win" -j "$(nproc 2>/dev/null || echo 2)" --target Quorrel Vindle >/dev/null
+
+version=$(head -n 1 "$top/VERSION")
+name="Quorrel-$version"
+rm -rf "$out"
+mkdir -p "$out/$name"
+cp "$build/win/server/Quorrel.exe" "$build/win/client/Vindle.exe" "$out/$name/"
+{ printf '\357\273\277'; sed "s/@VERSION@/$version/; s/\$/\r/" "$top/package/readme.txt"; } > "$out/$name/readme.txt"
+
+(cd "$out" && zip -q -X -r "$name.zip" "$name")
+makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DFILES="$out/$name" -DICON="$top/server/logo.ico" \
+         -DOUTFILE="$out/$name-setup.exe" "$top/package/installer.nsi"
+echo "$out/$name.zip"
+echo "$out/$name-setup.exe"
