@@ -5,7 +5,7 @@
 //   bench_client make-maildir DIR UID GID
 //                                    the same users and letters for the POP3 reference:
 //                                    DIR/users (passwd-file) and DIR/mail/USER/{cur,new,tmp}
-//   bench_client check PORT          one session against a server of the frame dialect; every reply
+//   bench_client check PORT NAME     one session against a server of the frame dialect; every reply
 //                                    must equal the frame the references send (a RETR may carry 'R'
 //                                    as its status byte once the letter was read)
 //   bench_client run [options] SERVER...
@@ -273,7 +273,7 @@ std::string Text(const std::string& reply, std::size_t from) {
     return reply.substr(0, nul == std::string::npos ? reply.size() : nul + 1);
 }
 
-int Check(int port) {
+int Check(int port, const char* name) {
     bench::Replies r;
     bench::BuildReplies(r);
     auto str = [](const unsigned char* p, std::size_t n) { return std::string(reinterpret_cast<const char*>(p), n); };
@@ -290,17 +290,17 @@ int Check(int port) {
     std::vector<std::string> seen;
     bool ok = FrameSession(port, 0, t, &seen);
     int bad = ok ? 0 : 1;
-    if (!ok) std::printf("port %d: the session failed after %zu replies\n", port, seen.size());
+    if (!ok) std::printf("%s: the session failed after %zu replies\n", name, seen.size());
     for (std::size_t i = 0; i < seen.size() && i < want.size(); ++i) {
         std::string got = seen[i].size() == 5 ? seen[i].substr(0, 4) : Text(seen[i], 5);
         // A letter read in an earlier session carries 'R' as its status byte.
         if (want[i].size() > 5 && got.size() > 5 && got[5] == 'R') got[5] = '0';
         if (seen[i].size() != sizes[i] || got != want[i]) {
-            std::printf("port %d: reply %zu differs: %zu bytes \"%.40s\"\n", port, i, seen[i].size(), got.c_str());
+            std::printf("%s: reply %zu differs: %zu bytes \"%.40s\"\n", name, i, seen[i].size(), got.c_str());
             ++bad;
         }
     }
-    if (!bad) std::printf("port %d: all %zu replies are the reference frames\n", port, seen.size());
+    if (!bad) std::printf("%s: all %zu replies of a session are the reference frames\n", name, seen.size());
     return bad ? 1 : 0;
 }
 
@@ -456,6 +456,14 @@ int Run(std::vector<Server>& servers, int rounds, int per_round, int warmup) {
                     *std::max_element(s.rss_kb.begin(), s.rss_kb.end()));
     }
 
+    std::printf("\nResident memory over the run (MiB: after the warm-up, then after each round)\n");
+    for (const Server& s : servers) {
+        if (s.rss_kb.empty()) continue;
+        std::printf("%-18s", s.name.c_str());
+        for (long kb : s.rss_kb) std::printf(" %.1f", kb / 1024.0);
+        std::printf("\n");
+    }
+
     if (servers.size() > 1) {
         std::printf("\nRatios of %s to the others\n", servers[0].name.c_str());
         std::printf("%-18s %14s %14s %14s\n", "reference", "session median", "session p99", "memory (end)");
@@ -480,7 +488,7 @@ int main(int argc, char** argv) {
     std::string what = argc > 1 ? argv[1] : "";
     if (what == "make-data" && argc == 3) return MakeData(argv[2]);
     if (what == "make-maildir" && argc == 5) return MakeMaildir(argv[2], argv[3], argv[4]);
-    if (what == "check" && argc == 3) return Check(std::atoi(argv[2]));
+    if (what == "check" && argc == 4) return Check(std::atoi(argv[2]), argv[3]);
     if (what == "run") {
         int rounds = 10, per_round = 200, warmup = 100;
         std::vector<Server> servers;

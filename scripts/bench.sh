@@ -43,6 +43,8 @@ SUDO=""
 [ "$(id -u)" = 0 ] || SUDO=sudo
 
 if [ -z "$inside" ]; then
+    BENCH_T0=$(date +%s)
+    export BENCH_T0
     # ---- outside the namespace: packages and builds (they may need the network) ----------------
     "$top/scripts/setup.sh"
     if [ "$dovecot" = yes ] && [ ! -x /usr/sbin/dovecot ]; then
@@ -217,7 +219,9 @@ echo "window: CreateProcess until the main window is shown with its buttons and 
 echo "Start: IDM_START posted as WM_COMMAND until the Stop button is enabled (users loaded, listening)"
 cd "$data"
 exe="Z:$(echo "$build/win/server/Quorrel.exe" | tr / '\\')"
-timeout 300 $wine_run "$bench/win/qstart.exe" "$exe" "$starts" 2>/dev/null | tr -d '\r' | tee "$bench/starts.txt"
+# Into a file, not a pipe: Quorrel inherits the timer's output and would hold a pipe open.
+timeout 300 $wine_run "$bench/win/qstart.exe" "$exe" "$starts" >"$bench/starts.raw" 2>/dev/null || true
+tr -d '\r' <"$bench/starts.raw" | tee "$bench/starts.txt"
 cd "$top"
 listening $QUORREL_PORT 10 || { echo "Quorrel does not listen on port $QUORREL_PORT" >&2; exit 1; }
 median() { sort -n | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
@@ -233,9 +237,9 @@ done
 
 echo
 echo "== Frames: Quorrel's replies against the references' canned frames"
-"$client" check $QUORREL_PORT
-"$client" check $WIN32_PORT
-"$client" check $NATIVE_PORT
+"$client" check $QUORREL_PORT Quorrel
+"$client" check $WIN32_PORT Win32-floor
+"$client" check $NATIVE_PORT native-floor
 
 echo
 echo "== Sessions: connect and greeting, USER, PASS, STAT, LIST, RETR 1-15, QUIT, close"
@@ -244,4 +248,5 @@ start=$(date +%s)
 timeout 1800 "$client" run --rounds "$rounds" --sessions "$sessions" --warmup "$warmup" \
     "Quorrel,frames,$QUORREL_PORT,$quorrel_pid" "Win32-floor,frames,$WIN32_PORT,$win32_pid" \
     "native-floor,frames,$NATIVE_PORT,$native_pid" $pop3
-echo "Sessions took $(($(date +%s) - start)) s."
+echo "Sessions took $(($(date +%s) - start)) s; the whole run $(($(date +%s) - BENCH_T0)) s." \
+     "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
