@@ -8,7 +8,7 @@
 #   sh scripts/bench.sh [--rounds R] [--sessions N] [--warmup W] [--cpu C | --no-pin]
 #                       [--starts K] [--no-dovecot]
 #   --rounds R, --sessions N  R rounds of N sessions per server, the servers taking turns
-#                             (default 10 x 300: 3,000 measured sessions per server)
+#                             (default 10 x 200: 2,000 measured sessions per server)
 #   --warmup W                warm-up sessions per server before the rounds (default 200)
 #   --cpu C                   pin everything (the programs, the wineserver, Xvfb, dovecot and the
 #                             client) to CPU C (default 0); --no-pin lets the system place them
@@ -22,7 +22,7 @@ set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 bench="$build/bench"
-rounds=10 sessions=300 warmup=200 cpu=0 starts=5 dovecot=yes
+rounds=10 sessions=200 warmup=200 cpu=0 starts=5 dovecot=yes
 while [ $# -gt 0 ]; do
     case $1 in
     --rounds) rounds=$2; shift 2 ;;
@@ -61,12 +61,18 @@ if [ -z "$inside" ]; then
             >/dev/null || echo "dovecot-pop3d could not be installed: the POP3 reference is left out"
         [ "$policy" = ours ] && $SUDO rm -f /usr/sbin/policy-rc.d
     fi
-    "$top/scripts/build.sh" >/dev/null
+    mkdir -p "$bench"
+    log="$bench/build.log"
+    echo "Building (output in $log)"
     jobs=$(nproc 2>/dev/null || echo 2)
-    cmake -S "$top/bench" -B "$bench/native" >/dev/null
-    cmake --build "$bench/native" -j "$jobs" >/dev/null
-    cmake -S "$top/bench" -B "$bench/win" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" >/dev/null
-    cmake --build "$bench/win" -j "$jobs" >/dev/null
+    if ! { "$top/scripts/build.sh" &&
+           cmake -S "$top/bench" -B "$bench/native" &&
+           cmake --build "$bench/native" -j "$jobs" &&
+           cmake -S "$top/bench" -B "$bench/win" -DCMAKE_TOOLCHAIN_FILE="$top/cmake/mingw-w64-x86_64.cmake" &&
+           cmake --build "$bench/win" -j "$jobs"; } >"$log" 2>&1; then
+        tail -20 "$log"
+        exit 1
+    fi
     pin=""
     [ -n "$cpu" ] && pin="taskset -c $cpu"
     if [ "$(id -u)" = 0 ] && unshare -n true 2>/dev/null; then
@@ -231,7 +237,7 @@ echo "median of $(grep -c '^run ' "$bench/starts.txt"): window $(awk '/^run /{pr
 quorrel_pid=""
 for p in /proc/[0-9]*; do
     [ "$(cat "$p/comm" 2>/dev/null)" = Quorrel.exe ] || continue
-    tr '\0' '\n' < "$p/environ" 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && quorrel_pid=${p#/proc/}
+    { tr '\0' '\n' < "$p/environ"; } 2>/dev/null | grep -qx "WINEPREFIX=$prefix" && quorrel_pid=${p#/proc/}
 done
 [ -n "$quorrel_pid" ] || { echo "Quorrel's process not found" >&2; exit 1; }
 
