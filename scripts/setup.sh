@@ -2,7 +2,7 @@
 # Installs what building and testing need on Debian 12, when it is missing.  Idempotent.
 set -e
 packages="cmake make g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 xvfb xauth
-          locales fonts-wine imagemagick x11-utils xdotool googletest util-linux
+          locales fonts-wine imagemagick x11-utils xdotool googletest util-linux iproute2
           clang libclang-rt-14-dev nsis zip unzip"
 missing=""
 for p in $packages; do
