@@ -260,7 +260,23 @@ std::size_t Feed(Renderer& r, const unsigned char* in, std::size_t len, std::siz
             Render(r, r.look[r.look_pos++]);
         } else {
             if (i == len) break;
-            Render(r, in[i++]);
+            // Inside a line, bytes up to the next line end go straight out: letters can be
+            // megabytes, and only line starts and line ends need looking at.
+            std::size_t run = 0;
+            if (!r.at_line_start && !r.after_cr) {
+                std::size_t limit = len - i;
+                if (!r.counting && limit > cap - wrote) limit = cap - wrote;
+                while (run < limit && !IsEol(in[i + run])) ++run;
+            }
+            if (run == 0) {
+                Render(r, in[i++]);
+                continue;
+            }
+            if (!r.counting) std::memcpy(out + wrote, in + i, run);
+            r.last_out = in[i + run - 1];
+            r.octets += run;
+            wrote += run;
+            i += run;
         }
     }
     *used = i;
