@@ -17,28 +17,21 @@ int OpenSockets() {
 
 }  // namespace
 
-TEST_F(ClientTest, ConnectDialogHasItsTitleFieldsAndStartsEmpty) {
+TEST_F(ClientTest, ConnectDialogFollowsItsTemplateAndStartsEmpty) {
+    using namespace harness;
+    const DialogTemplate connect = {"Соединение с сервером", 133, 163,
+                                    {{IDOK, kPushButton, "Да", 44, 116, 44, 16},
+                                     {IDCANCEL, kPushButton, "Отмена", 44, 140, 44, 16},
+                                     {107, kCentredText, "IP - адрес сервера:", 18, 12, 96, 8},
+                                     {108, kCentredText, "Имя пользователя:", 20, 52, 92, 8},
+                                     {109, kCentredText, "Пароль пользователя:", 22, 80, 88, 8},
+                                     {IDC_SERVERADDR, kEdit, "", 18, 24, 96, 12},
+                                     {IDC_USERNAME, kEdit, "", 18, 60, 96, 12},
+                                     {IDC_PASSWORD, kPasswordEdit, "", 18, 88, 96, 12},
+                                     {101, kEtchedFrame, "", 8, 4, 116, 104},
+                                     {102, kEtchedFrame, "", 18, 44, 96, 1}}};
     OpenWindow();
-    std::string title, fields;
-    LONG ex = 0;
-    modals->OnDialog([&](HWND dlg) {
-        title = Text(dlg);
-        ex = GetWindowLongA(dlg, GWL_EXSTYLE);
-        fields = harness::ItemText(dlg, IDC_SERVERADDR) + "|" + harness::ItemText(dlg, IDC_USERNAME) + "|" +
-                 harness::ItemText(dlg, IDC_PASSWORD);
-        EXPECT_EQ("Да", harness::ItemText(dlg, IDOK));
-        EXPECT_EQ("Отмена", harness::ItemText(dlg, IDCANCEL));
-        EXPECT_EQ("IP - адрес сервера:", harness::ItemText(dlg, 107));
-        EXPECT_EQ("Имя пользователя:", harness::ItemText(dlg, 108));
-        EXPECT_EQ("Пароль пользователя:", harness::ItemText(dlg, 109));
-        EXPECT_TRUE(GetWindowLongA(GetDlgItem(dlg, IDC_PASSWORD), GWL_STYLE) & ES_PASSWORD);
-        EXPECT_FALSE(GetWindowLongA(GetDlgItem(dlg, IDC_SERVERADDR), GWL_STYLE) & ES_AUTOHSCROLL);
-        return IDCANCEL;
-    });
-    Command(IDC_CONNECT);
-    EXPECT_EQ("Соединение с сервером", title);
-    EXPECT_TRUE(ex & WS_EX_CONTEXTHELP);
-    EXPECT_EQ("||", fields);
+    ExpectDialog(IDC_CONNECT, connect);
 }
 
 TEST_F(ClientTest, CancelKeepsTheSettingsAndMakesNoSocket) {
@@ -106,12 +99,8 @@ TEST_F(ClientTest, FailedConnectShowsTheBoxAndReleasesItsSocket) {
         Command(IDC_CONNECT);
     }
     ASSERT_EQ(3, Boxes());
-    for (const harness::Box& b : modals->boxes) {
-        EXPECT_EQ("Socket don't connect.", b.text);
-        EXPECT_EQ("Socket Error!", b.caption);
-        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), b.icon);
-        EXPECT_EQ(nullptr, b.owner);
-    }
+    for (const harness::Box& b : modals->boxes)
+        harness::ExpectBox(b, "Socket don't connect.", "Socket Error!", MB_ICONERROR, nullptr);
     EXPECT_EQ(0, g_beeps.count);
     EXPECT_EQ(NotConnected, g_client.state);
     EXPECT_TRUE(Enabled(g_client.connect_button));

@@ -69,10 +69,7 @@ protected:
     void ExpectSocketBox(std::size_t i, const char* text) {
         ASSERT_LT(i, modals->boxes.size());
         const harness::Box& b = modals->boxes[i];
-        EXPECT_EQ(text, b.text);
-        EXPECT_EQ("Socket Error!", b.caption);
-        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), b.icon);
-        EXPECT_EQ(nullptr, b.owner);
+        harness::ExpectBox(b, text, "Socket Error!", MB_ICONERROR, nullptr);
         EXPECT_EQ(0, b.beeps);
     }
 };
