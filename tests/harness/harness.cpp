@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frames.h"
+
 namespace harness {
 
 Modals* Modals::current_ = nullptr;
@@ -372,13 +374,7 @@ bool DirExists(const std::string& path) {
 }
 
 std::string Hex(const std::string& bytes) {
-    std::string out;
-    char b[4];
-    for (unsigned char c : bytes) {
-        std::snprintf(b, sizeof b, "%02x ", c);
-        out += b;
-    }
-    return out;
+    return frames::Hex(bytes);
 }
 
 }  // namespace harness

@@ -24,20 +24,10 @@ std::set<SOCKET> OpenSockets() {
 
 class ListenerTest : public net::NetTest {
 protected:
-    // Users.db with the given users, and the window.  Skips where the registry cannot load it
-    // yet (its part is built apart from this one).
+    // Users.db with the given users (name, access level), and the window.
     void Prepare(const std::vector<std::pair<const char*, std::int32_t>>& users) {
         std::string db;
-        for (const auto& u : users) {
-            UserRecord r = {};
-            CopyText(r.name, sizeof r.name, u.first);
-            CopyText(r.password, sizeof r.password, "pw");
-            CopyText(r.ip_address, sizeof r.ip_address, "127.0.0.1");
-            r.access_level = u.second;
-            unsigned char bytes[USER_RECORD_SIZE];
-            EncodeUserRecord(r, bytes);
-            db.append(reinterpret_cast<char*>(bytes), sizeof bytes);
-        }
+        for (const auto& u : users) db += records::Bytes(records::User(u.first, "127.0.0.1", "pw", u.second));
         ASSERT_TRUE(harness::WriteBytes("Users.db", db));
         OpenWindowWithPassword("pw");
         ASSERT_TRUE(LoadUsers());

@@ -50,11 +50,8 @@ protected:
         std::string file = ReadBytes("Users.db");
         ASSERT_EQ(static_cast<int>(g_users.count), ListCount(g_server.user_list));
         for (std::uint32_t i = 0; i < g_users.count; ++i) {
-            UserRecord rec = {};
-            unsigned char raw[USER_RECORD_SIZE];
             ASSERT_GE(file.size(), (i + 1) * USER_RECORD_SIZE);
-            std::memcpy(raw, file.data() + i * USER_RECORD_SIZE, sizeof raw);
-            DecodeUserRecord(raw, rec);
+            UserRecord rec = records::Decode(file.substr(i * USER_RECORD_SIZE));
             EXPECT_STREQ(rec.name, g_users.users[i].name) << i;
             EXPECT_EQ(rec.name, ListCell(g_server.user_list, i, 0)) << i;
         }

@@ -28,6 +28,7 @@
 #include <string>
 
 #include "client/resource.h"
+#include "tests/harness/frames.h"
 
 namespace {
 
@@ -44,15 +45,7 @@ std::string Text(HWND h) {
     return out;
 }
 
-std::string Hex(const std::string& s) {
-    std::string out;
-    char b[4];
-    for (unsigned char c : s) {
-        std::snprintf(b, sizeof b, "%02x ", c);
-        out += b;
-    }
-    return out;
-}
+using frames::Hex;
 
 bool Until(DWORD ms, bool (*done)(const void*), const void* arg) {
     DWORD end = GetTickCount() + ms;
