@@ -110,10 +110,7 @@ TEST_F(ClientTest, FailedConnectShowsTheBoxAndReleasesItsSocket) {
 TEST_F(ClientTest, DisconnectClearsTheWindowClosesAndBeeps) {
     OpenWindow();
     LogIn();
-    Command(IDC_LIST);
-    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
-    Send(DataReply("1 57 2 80 "));
-    ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) == 2; }));
+    List("1 57 2 80 ", 2);
     SetWindowTextA(g_client.letter_text, "some letter");
     Command(IDC_DISCONNECT);
     EXPECT_EQ(0, harness::ListCount(g_client.letter_list));
@@ -133,10 +130,7 @@ TEST_F(ClientTest, DisconnectClearsTheWindowClosesAndBeeps) {
 TEST_F(ClientTest, EachButtonSendsItsFrameAndSetsItsState) {
     OpenWindow();
     LogIn();
-    Command(IDC_LIST);
-    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
-    Send(DataReply("1 57 2 80 3 9 "));
-    ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) == 3; }));
+    List("1 57 2 80 3 9 ", 3);
     harness::SelectRow(g_client.letter_list, 1);
     struct { const char* label; int id; ClientState state; std::string frame; } rows[] = {
         {"statistics", IDC_STATISTICS, StatSent, Frame("STAT")},
@@ -162,10 +156,8 @@ TEST_F(ClientTest, EachButtonSendsItsFrameAndSetsItsState) {
 TEST_F(ClientTest, ReadAndDeleteWithoutSelectionSendAnEmptyNumber) {
     OpenWindow();
     LogIn();
-    Command(IDC_READ);
-    EXPECT_EQ(Frame("RETR "), ReceiveFrame());
-    Command(IDC_DELETE);
-    EXPECT_EQ(Frame("DELE "), ReceiveFrame());
+    Press(IDC_READ, "RETR ");
+    Press(IDC_DELETE, "DELE ");
     const PendingQueue& q = g_client.pending;
     ASSERT_EQ(2, q.count);
     EXPECT_EQ(-1, q.items[q.first].row);
@@ -175,11 +167,7 @@ TEST_F(ClientTest, ReadAndDeleteWithoutSelectionSendAnEmptyNumber) {
 TEST_F(ClientTest, LongLetterNumberIsSentCutToThreeCharacters) {
     OpenWindow();
     LogIn();
-    Command(IDC_LIST);
-    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
-    Send(DataReply("12345 57 "));
-    ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) == 1; }));
+    List("12345 57 ", 1);
     harness::SelectRow(g_client.letter_list, 0);
-    Command(IDC_READ);
-    EXPECT_EQ(Frame("RETR 123"), ReceiveFrame());
+    Press(IDC_READ, "RETR 123");
 }

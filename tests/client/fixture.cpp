@@ -77,6 +77,20 @@ void ClientTest::LogIn() {
     ASSERT_TRUE(Until([&] { return Enabled(g_client.quit_button); }));
 }
 
+bool ClientTest::Press(int id, const std::string& text) {
+    Command(id);
+    std::string got = ReceiveFrame();
+    EXPECT_EQ(harness::Hex(Frame(text)), harness::Hex(got));
+    return got == Frame(text);
+}
+
+void ClientTest::List(const std::string& payload, int rows) {
+    ASSERT_TRUE(Press(IDC_LIST, "LIST"));
+    Send(DataReply(payload));
+    ASSERT_TRUE(Until([&] { return harness::ListCount(g_client.letter_list) == rows; })) << payload;
+    harness::Pump(30);
+}
+
 void ClientTest::Send(const std::string& bytes) {
     ASSERT_EQ(static_cast<int>(bytes.size()), send(peer, bytes.data(), static_cast<int>(bytes.size()), 0));
 }

@@ -33,6 +33,10 @@ protected:
     bool Connect(const std::string& user = "ivan", const std::string& pass = "secret");
     // Connect, greeting, USER, PASS: logged in.
     void LogIn();
+    // Presses a button and receives its command frame, which must carry `text`; true when it did.
+    bool Press(int id, const std::string& text);
+    // LIST pressed and answered with this payload; returns once the list shows `rows` rows.
+    void List(const std::string& payload, int rows);
 
     // The scripted server's side.
     void Send(const std::string& bytes);

@@ -178,6 +178,19 @@ bool MenuEnabled(HWND window, int id) {
     return state != 0xFFFFFFFF && !(state & (MF_GRAYED | MF_DISABLED));
 }
 
+void ExpectChild(HWND h, const ChildSpec& c) {
+    SCOPED_TRACE(c.text);
+    ASSERT_NE(nullptr, h) << c.id;
+    EXPECT_EQ(c.id, GetDlgCtrlID(h));
+    EXPECT_EQ(c.cls, ClassName(h));
+    EXPECT_EQ(c.text, Text(h));
+    RECT r = RectInParent(h);
+    EXPECT_EQ(c.x, r.left);
+    EXPECT_EQ(c.y, r.top);
+    EXPECT_EQ(c.w, r.right - r.left);
+    EXPECT_EQ(c.h, r.bottom - r.top);
+}
+
 void ExpectBox(const Box& b, const char* text, const char* caption, UINT icon, HWND owner) {
     EXPECT_EQ(text, b.text);
     EXPECT_EQ(caption, b.caption) << text;
@@ -277,6 +290,24 @@ HWND AppTest::OpenWindow() {
 }
 
 void AppTest::Command(int id) { SendMessageA(wnd, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+void AppTest::ExpectMainWindow(const char* title) {
+    EXPECT_EQ("Application", ClassName(wnd));
+    EXPECT_EQ(title, Text(wnd));
+    RECT r;
+    GetWindowRect(wnd, &r);
+    EXPECT_EQ(640, r.right - r.left);
+    EXPECT_EQ(480, r.bottom - r.top);
+    EXPECT_EQ(static_cast<LONG>(WS_OVERLAPPEDWINDOW), GetWindowLongA(wnd, GWL_STYLE) & WS_OVERLAPPEDWINDOW);
+    EXPECT_EQ(nullptr, GetParent(wnd));
+    WNDCLASSEXA wc = {sizeof wc};
+    ASSERT_TRUE(GetClassInfoExA(GetModuleHandleA(nullptr), "Application", &wc));
+    EXPECT_EQ(static_cast<UINT>(CS_HREDRAW | CS_VREDRAW), wc.style);
+    EXPECT_EQ(reinterpret_cast<HBRUSH>(COLOR_SCROLLBAR + 1), wc.hbrBackground);
+    EXPECT_NE(nullptr, wc.hIcon);
+    EXPECT_EQ(0, wc.cbClsExtra);
+    EXPECT_EQ(0, wc.cbWndExtra);
+}
 
 void AppTest::ExpectDialog(int command, const DialogTemplate& t, int button) {
     modals->OnDialog([&](HWND dlg) {

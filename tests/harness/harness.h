@@ -91,6 +91,10 @@ int ListColumnFormat(HWND list, int col);
 // True when a menu item of the window's menu can be chosen (neither greyed nor disabled).
 bool MenuEnabled(HWND window, int id);
 
+// A child control of a main window: its id, class, text and rectangle in client pixels.
+struct ChildSpec { int id; const char* cls; const char* text; int x, y, w, h; };
+void ExpectChild(HWND h, const ChildSpec& c);
+
 // Checks a message box as it was shown.
 void ExpectBox(const Box& b, const char* text, const char* caption, UINT icon, HWND owner);
 
@@ -139,6 +143,10 @@ protected:
     void Command(int id);
     // Runs a command whose dialog is checked against `t` and then closed with `button`.
     void ExpectDialog(int command, const DialogTemplate& t, int button = IDCANCEL);
+    // Checks the main window as both programs make it: the class "Application" (no extra bytes,
+    // redrawn on resize, the scroll-bar colour behind, an icon), the title, 640 x 480, overlapped
+    // and without parent.
+    void ExpectMainWindow(const char* title);
 
     std::unique_ptr<Modals> modals;
     HWND wnd = nullptr;

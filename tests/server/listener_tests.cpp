@@ -47,14 +47,18 @@ protected:
         Open(c);
         Login(c, "ivan", "pw");
     }
+    // The enabling of Start, Stop and Pause, each as a button and a menu item.
+    void ExpectEnabling(bool start, bool stop, bool pause) {
+        EXPECT_EQ(start, IsWindowEnabled(g_server.start_button) != FALSE);
+        EXPECT_EQ(start, harness::MenuEnabled(wnd, IDM_START));
+        EXPECT_EQ(stop, IsWindowEnabled(g_server.stop_button) != FALSE);
+        EXPECT_EQ(stop, harness::MenuEnabled(wnd, IDM_STOP));
+        EXPECT_EQ(pause, IsWindowEnabled(g_server.pause_button) != FALSE);
+        EXPECT_EQ(pause, harness::MenuEnabled(wnd, IDM_PAUSE));
+    }
     void ExpectIdle() {
         EXPECT_EQ(INVALID_SOCKET, g_server.listener);
-        EXPECT_TRUE(IsWindowEnabled(g_server.start_button));
-        EXPECT_TRUE(harness::MenuEnabled(wnd, IDM_START));
-        EXPECT_FALSE(IsWindowEnabled(g_server.stop_button));
-        EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_STOP));
-        EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
-        EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_PAUSE));
+        ExpectEnabling(true, false, false);
     }
     void ExpectSocketBox(std::size_t i, const char* text) {
         ASSERT_LT(i, modals->boxes.size());
@@ -71,12 +75,7 @@ TEST_F(ListenerTest, StartLoadsTheUsersListensAndSetsTheControls) {
     EXPECT_TRUE(modals->boxes.empty());
     ASSERT_NE(INVALID_SOCKET, g_server.listener);
     EXPECT_EQ(2, harness::ListCount(g_server.user_list));
-    EXPECT_FALSE(IsWindowEnabled(g_server.start_button));
-    EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_START));
-    EXPECT_TRUE(IsWindowEnabled(g_server.stop_button));
-    EXPECT_TRUE(harness::MenuEnabled(wnd, IDM_STOP));
-    EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
-    EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_PAUSE));
+    ExpectEnabling(false, true, false);
     port = BoundPort();
     Client c;
     Open(c);

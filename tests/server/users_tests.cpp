@@ -40,6 +40,11 @@ protected:
             return button;
         });
     }
+    // The user dialog for a new user of this name, full access, nothing else filled.
+    void AddUser(const char* name) {
+        Dialog(name, "", "", "Полный доступ");
+        Command(IDM_NEWUSER);
+    }
     std::vector<std::string> Row(int row) {
         std::vector<std::string> r;
         for (int c = 0; c < 5; ++c) r.push_back(ListCell(g_server.user_list, row, c));
@@ -225,8 +230,7 @@ TEST_F(UsersTest, CancelChangesNothing) {
 TEST_F(UsersTest, ExistingFolderWarnsButTheUserIsRegistered) {
     storage::Mailbox("olga");
     storage::Letter("olga\\1.msg", "0x");
-    Dialog("olga", "", "", "Полный доступ");
-    Command(IDM_NEWUSER);
+    AddUser("olga");
     ASSERT_EQ(1u, modals->boxes.size());
     ExpectWarning(0, "Ошибка при создании почтового ящика!");
     EXPECT_EQ(storage::RecordBytes("olga", "", "", 0, 1), ReadBytes("Users.db"));
@@ -234,8 +238,7 @@ TEST_F(UsersTest, ExistingFolderWarnsButTheUserIsRegistered) {
 
     // A file where the folder would go: no mailbox, so no user.
     harness::WriteBytes("anna", "x");
-    Dialog("anna", "", "", "Полный доступ");
-    Command(IDM_NEWUSER);
+    AddUser("anna");
     ASSERT_EQ(2u, modals->boxes.size());
     ExpectWarning(1, "Ошибка при создании почтового ящика!");
     EXPECT_EQ(storage::RecordBytes("olga", "", "", 0, 1), ReadBytes("Users.db"));
@@ -314,8 +317,7 @@ TEST_F(UsersTest, EditRewritesTheRecordAndKeepsTheCountCell) {
 TEST_F(UsersTest, CommandsBeforeTheFirstLoadLoseNoRecord) {
     const std::string two = storage::Users({User("A"), User("B")});
     harness::WriteBytes("Users.db", two);
-    Dialog("C", "", "", "Полный доступ");
-    Command(IDM_NEWUSER);
+    AddUser("C");
     EXPECT_EQ(two + storage::RecordBytes("C", "", "", 0, 1), ReadBytes("Users.db"));
     EXPECT_EQ(3u, g_users.count);
     ExpectAgreement();
@@ -337,8 +339,7 @@ TEST_F(UsersTest, NewUserGoesBehindTheLastWholeRecordOfADamagedFile) {
     const std::string one = Bytes(User("A"));
     harness::WriteBytes("Users.db", one + "garbage");
     ASSERT_TRUE(LoadUsers());
-    Dialog("B", "", "", "Полный доступ");
-    Command(IDM_NEWUSER);
+    AddUser("B");
     EXPECT_EQ(one + storage::RecordBytes("B", "", "", 0, 1), ReadBytes("Users.db"));
     ASSERT_TRUE(LoadUsers());
     ExpectAgreement();
@@ -388,8 +389,7 @@ TEST_F(UsersTest, FailedRewritesLeaveTheOldFileWhole) {
     EXPECT_FALSE(harness::FileExists("Users.tmp"));
 
     g_write_room = 20;   // an append that does not fit
-    Dialog("D", "", "", "Полный доступ");
-    Command(IDM_NEWUSER);
+    AddUser("D");
     EXPECT_EQ(db, ReadBytes("Users.db"));
     ASSERT_EQ(2u, modals->boxes.size());
     ExpectWarning(1, "Ошибка при записи файла!");

@@ -13,8 +13,7 @@ using harness::Text;
 
 namespace {
 
-struct ControlSpec { int id; const char* cls; const char* text; int x, y, w, h; };
-const ControlSpec kControls[] = {
+const harness::ChildSpec kControls[] = {
     {IDM_START, "Button", "Старт", 12, 380, 80, 40},
     {IDM_STOP, "Button", "Стоп", 100, 380, 80, 40},
     {IDM_PAUSE, "Button", "Приостановить", 470, 380, 140, 40},
@@ -25,39 +24,16 @@ const ControlSpec kControls[] = {
 
 TEST_F(ServerTest, MainWindowHasTheClassTitleSizeAndStyle) {
     OpenWindowWithPassword("pw");
-    EXPECT_EQ("Application", harness::ClassName(wnd));
-    EXPECT_EQ("POP3 - СЕРВЕР.", Text(wnd));
-    RECT r;
-    GetWindowRect(wnd, &r);
-    EXPECT_EQ(640, r.right - r.left);
-    EXPECT_EQ(480, r.bottom - r.top);
-    LONG style = GetWindowLongA(wnd, GWL_STYLE);
-    EXPECT_EQ(static_cast<LONG>(WS_OVERLAPPEDWINDOW), style & WS_OVERLAPPEDWINDOW);
-    EXPECT_EQ(nullptr, GetParent(wnd));
-
-    WNDCLASSEXA wc = {sizeof wc};
-    ASSERT_TRUE(GetClassInfoExA(GetModuleHandleA(nullptr), "Application", &wc));
-    EXPECT_EQ(static_cast<UINT>(CS_HREDRAW | CS_VREDRAW), wc.style);
-    EXPECT_EQ(reinterpret_cast<HBRUSH>(1), wc.hbrBackground);
-    EXPECT_NE(nullptr, wc.hIcon);
-    EXPECT_EQ(0, wc.cbClsExtra);
-    EXPECT_EQ(0, wc.cbWndExtra);
+    ExpectMainWindow("POP3 - СЕРВЕР.");
     EXPECT_NE(nullptr, GetMenu(wnd)) << "the class menu IDM_MENU";
 }
 
 TEST_F(ServerTest, ChildControlsStandWhereTheyBelongAndStayOnResize) {
     OpenWindowWithPassword("pw");
     for (int pass = 0; pass < 2; ++pass) {
-        for (const ControlSpec& c : kControls) {
+        for (const harness::ChildSpec& c : kControls) {
             HWND h = GetDlgItem(wnd, c.id);
-            ASSERT_NE(nullptr, h) << c.id;
-            EXPECT_EQ(c.cls, harness::ClassName(h)) << c.id;
-            EXPECT_EQ(c.text, Text(h)) << c.id;
-            RECT r = harness::RectInParent(h);
-            EXPECT_EQ(c.x, r.left) << c.id;
-            EXPECT_EQ(c.y, r.top) << c.id;
-            EXPECT_EQ(c.w, r.right - r.left) << c.id;
-            EXPECT_EQ(c.h, r.bottom - r.top) << c.id;
+            harness::ExpectChild(h, c);
             EXPECT_TRUE(GetWindowLongA(h, GWL_STYLE) & WS_VISIBLE) << c.id;
             EXPECT_EQ(0, GetWindowLongA(h, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY & ~WS_EX_CLIENTEDGE) << c.id;
         }
