@@ -17,28 +17,21 @@ int OpenSockets() {
 
 }  // namespace
 
-TEST_F(ClientTest, ConnectDialogHasItsTitleFieldsAndStartsEmpty) {
+TEST_F(ClientTest, ConnectDialogFollowsItsTemplateAndStartsEmpty) {
+    using namespace harness;
+    const DialogTemplate connect = {"Соединение с сервером", 133, 163,
+                                    {{IDOK, kPushButton, "Да", 44, 116, 44, 16},
+                                     {IDCANCEL, kPushButton, "Отмена", 44, 140, 44, 16},
+                                     {107, kCentredText, "IP - адрес сервера:", 18, 12, 96, 8},
+                                     {108, kCentredText, "Имя пользователя:", 20, 52, 92, 8},
+                                     {109, kCentredText, "Пароль пользователя:", 22, 80, 88, 8},
+                                     {IDC_SERVERADDR, kEdit, "", 18, 24, 96, 12},
+                                     {IDC_USERNAME, kEdit, "", 18, 60, 96, 12},
+                                     {IDC_PASSWORD, kPasswordEdit, "", 18, 88, 96, 12},
+                                     {101, kEtchedFrame, "", 8, 4, 116, 104},
+                                     {102, kEtchedFrame, "", 18, 44, 96, 1}}};
     OpenWindow();
-    std::string title, fields;
-    LONG ex = 0;
-    modals->OnDialog([&](HWND dlg) {
-        title = Text(dlg);
-        ex = GetWindowLongA(dlg, GWL_EXSTYLE);
-        fields = harness::ItemText(dlg, IDC_SERVERADDR) + "|" + harness::ItemText(dlg, IDC_USERNAME) + "|" +
-                 harness::ItemText(dlg, IDC_PASSWORD);
-        EXPECT_EQ("Да", harness::ItemText(dlg, IDOK));
-        EXPECT_EQ("Отмена", harness::ItemText(dlg, IDCANCEL));
-        EXPECT_EQ("IP - адрес сервера:", harness::ItemText(dlg, 107));
-        EXPECT_EQ("Имя пользователя:", harness::ItemText(dlg, 108));
-        EXPECT_EQ("Пароль пользователя:", harness::ItemText(dlg, 109));
-        EXPECT_TRUE(GetWindowLongA(GetDlgItem(dlg, IDC_PASSWORD), GWL_STYLE) & ES_PASSWORD);
-        EXPECT_FALSE(GetWindowLongA(GetDlgItem(dlg, IDC_SERVERADDR), GWL_STYLE) & ES_AUTOHSCROLL);
-        return IDCANCEL;
-    });
-    Command(IDC_CONNECT);
-    EXPECT_EQ("Соединение с сервером", title);
-    EXPECT_TRUE(ex & WS_EX_CONTEXTHELP);
-    EXPECT_EQ("||", fields);
+    ExpectDialog(IDC_CONNECT, connect);
 }
 
 TEST_F(ClientTest, CancelKeepsTheSettingsAndMakesNoSocket) {
@@ -106,12 +99,8 @@ TEST_F(ClientTest, FailedConnectShowsTheBoxAndReleasesItsSocket) {
         Command(IDC_CONNECT);
     }
     ASSERT_EQ(3, Boxes());
-    for (const harness::Box& b : modals->boxes) {
-        EXPECT_EQ("Socket don't connect.", b.text);
-        EXPECT_EQ("Socket Error!", b.caption);
-        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), b.icon);
-        EXPECT_EQ(nullptr, b.owner);
-    }
+    for (const harness::Box& b : modals->boxes)
+        harness::ExpectBox(b, "Socket don't connect.", "Socket Error!", MB_ICONERROR, nullptr);
     EXPECT_EQ(0, g_beeps.count);
     EXPECT_EQ(NotConnected, g_client.state);
     EXPECT_TRUE(Enabled(g_client.connect_button));
@@ -121,10 +110,7 @@ TEST_F(ClientTest, FailedConnectShowsTheBoxAndReleasesItsSocket) {
 TEST_F(ClientTest, DisconnectClearsTheWindowClosesAndBeeps) {
     OpenWindow();
     LogIn();
-    Command(IDC_LIST);
-    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
-    Send(DataReply("1 57 2 80 "));
-    ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) == 2; }));
+    List("1 57 2 80 ", 2);
     SetWindowTextA(g_client.letter_text, "some letter");
     Command(IDC_DISCONNECT);
     EXPECT_EQ(0, harness::ListCount(g_client.letter_list));
@@ -144,10 +130,7 @@ TEST_F(ClientTest, DisconnectClearsTheWindowClosesAndBeeps) {
 TEST_F(ClientTest, EachButtonSendsItsFrameAndSetsItsState) {
     OpenWindow();
     LogIn();
-    Command(IDC_LIST);
-    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
-    Send(DataReply("1 57 2 80 3 9 "));
-    ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) == 3; }));
+    List("1 57 2 80 3 9 ", 3);
     harness::SelectRow(g_client.letter_list, 1);
     struct { const char* label; int id; ClientState state; std::string frame; } rows[] = {
         {"statistics", IDC_STATISTICS, StatSent, Frame("STAT")},
@@ -173,10 +156,8 @@ TEST_F(ClientTest, EachButtonSendsItsFrameAndSetsItsState) {
 TEST_F(ClientTest, ReadAndDeleteWithoutSelectionSendAnEmptyNumber) {
     OpenWindow();
     LogIn();
-    Command(IDC_READ);
-    EXPECT_EQ(Frame("RETR "), ReceiveFrame());
-    Command(IDC_DELETE);
-    EXPECT_EQ(Frame("DELE "), ReceiveFrame());
+    Press(IDC_READ, "RETR ");
+    Press(IDC_DELETE, "DELE ");
     const PendingQueue& q = g_client.pending;
     ASSERT_EQ(2, q.count);
     EXPECT_EQ(-1, q.items[q.first].row);
@@ -186,11 +167,7 @@ TEST_F(ClientTest, ReadAndDeleteWithoutSelectionSendAnEmptyNumber) {
 TEST_F(ClientTest, LongLetterNumberIsSentCutToThreeCharacters) {
     OpenWindow();
     LogIn();
-    Command(IDC_LIST);
-    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
-    Send(DataReply("12345 57 "));
-    ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) == 1; }));
+    List("12345 57 ", 1);
     harness::SelectRow(g_client.letter_list, 0);
-    Command(IDC_READ);
-    EXPECT_EQ(Frame("RETR 123"), ReceiveFrame());
+    Press(IDC_READ, "RETR 123");
 }

@@ -20,20 +20,10 @@ std::string Frame(const std::string& text) {
     return f;
 }
 
-void ClientTest::SetUpTestSuite() {
-    static bool registered = false;
-    if (!registered) registered = RegisterClientClass(GetModuleHandleA(nullptr));
-    ASSERT_TRUE(registered);
-    ASSERT_EQ(1251u, GetACP()) << "the tests need Wine's ANSI code page 1251 (LANG=ru_RU.UTF-8)";
-}
-
 void ClientTest::SetUp() {
-    WSADATA wsa;
-    winsock_started = WSAStartup(0x0101, &wsa) == 0;
-    ASSERT_TRUE(winsock_started);
+    AppTest::SetUp();
     ResetClientState();
     g_client.instance = GetModuleHandleA(nullptr);
-    modals.reset(new harness::Modals([] { return g_beeps.count; }));
 
     listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
     ASSERT_NE(INVALID_SOCKET, listener);
@@ -51,27 +41,7 @@ void ClientTest::SetUp() {
 void ClientTest::TearDown() {
     if (peer != INVALID_SOCKET) closesocket(peer);
     if (listener != INVALID_SOCKET) closesocket(listener);
-    if (wnd && IsWindow(wnd)) DestroyWindow(wnd);   // the shutdown cleans the program's WinSock up
-    harness::Pump(0);
-    MSG m;
-    while (PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
-    if (winsock_started) WSACleanup();
-    EXPECT_TRUE(modals->unexpected.empty()) << "an unexpected dialog: " << modals->unexpected.front();
-    EXPECT_FALSE(modals->timed_out) << "a dialog or box was still open at the watchdog";
-    modals.reset();
-}
-
-HWND ClientTest::OpenWindow() {
-    // The program's own start of WinSock, as WinMain makes it; the shutdown ends it.
-    WSADATA wsa;
-    EXPECT_EQ(0, WSAStartup(0x0101, &wsa));
-    wnd = CreateClientWindow(GetModuleHandleA(nullptr));
-    EXPECT_NE(nullptr, wnd);
-    return wnd;
-}
-
-void ClientTest::Command(int id) {
-    SendMessageA(wnd, WM_COMMAND, MAKEWPARAM(id, 0), 0);
+    AppTest::TearDown();
 }
 
 void ClientTest::AnswerConnect(const std::string& addr, const std::string& user, const std::string& pass) {
@@ -105,6 +75,20 @@ void ClientTest::LogIn() {
     ASSERT_EQ(Frame("PASS secret"), ReceiveFrame());
     Send(Ok());
     ASSERT_TRUE(Until([&] { return Enabled(g_client.quit_button); }));
+}
+
+bool ClientTest::Press(int id, const std::string& text) {
+    Command(id);
+    std::string got = ReceiveFrame();
+    EXPECT_EQ(harness::Hex(Frame(text)), harness::Hex(got));
+    return got == Frame(text);
+}
+
+void ClientTest::List(const std::string& payload, int rows) {
+    ASSERT_TRUE(Press(IDC_LIST, "LIST"));
+    Send(DataReply(payload));
+    ASSERT_TRUE(Until([&] { return harness::ListCount(g_client.letter_list) == rows; })) << payload;
+    harness::Pump(30);
 }
 
 void ClientTest::Send(const std::string& bytes) {

@@ -20,15 +20,12 @@ std::string DataReply(const std::string& payload);    // "+Ok", NUL, space, payl
 // A 100-byte command frame as the client is to send it: the text, then zeros.
 std::string Frame(const std::string& text);
 
-class ClientTest : public ::testing::Test {
+class ClientTest : public harness::AppTest {
 protected:
-    static void SetUpTestSuite();
+    ClientTest() : AppTest(RegisterClientClass, CreateClientWindow, &g_beeps.count) {}
     void SetUp() override;
     void TearDown() override;
 
-    HWND OpenWindow();
-    // Sends a button's command; returns once it has run, dialogs and boxes included.
-    void Command(int id);
     // Queues the connect dialog's answer: the three fields, then OK.
     void AnswerConnect(const std::string& addr, const std::string& user, const std::string& pass);
     // Connect with the dialog answered, then the scripted server accepts; false when no
@@ -36,6 +33,10 @@ protected:
     bool Connect(const std::string& user = "ivan", const std::string& pass = "secret");
     // Connect, greeting, USER, PASS: logged in.
     void LogIn();
+    // Presses a button and receives its command frame, which must carry `text`; true when it did.
+    bool Press(int id, const std::string& text);
+    // LIST pressed and answered with this payload; returns once the list shows `rows` rows.
+    void List(const std::string& payload, int rows);
 
     // The scripted server's side.
     void Send(const std::string& bytes);
@@ -50,9 +51,6 @@ protected:
     static bool Enabled(HWND h) { return IsWindowEnabled(h) != FALSE; }
     int Boxes() const { return static_cast<int>(modals->boxes.size()); }
 
-    std::unique_ptr<harness::Modals> modals;
-    HWND wnd = nullptr;
     SOCKET listener = INVALID_SOCKET;
     SOCKET peer = INVALID_SOCKET;
-    bool winsock_started = false;
 };

@@ -25,21 +25,11 @@ protected:
         ClientTest::SetUp();
         OpenWindow();
     }
-    void List(const std::string& payload, int rows) {
-        Command(IDC_LIST);
-        ASSERT_EQ(Frame("LIST"), ReceiveFrame());
-        Send(DataReply(payload));
-        ASSERT_TRUE(Until([&] { return harness::ListCount(g_client.letter_list) == rows; })) << payload;
-        harness::Pump(30);
-    }
     // The box shown last, checked whole.
     void ExpectBox(const std::string& text, const std::string& caption, UINT icon, int beeps_before) {
         ASSERT_FALSE(modals->boxes.empty()) << text;
         const harness::Box& b = modals->boxes.back();
-        EXPECT_EQ(text, b.text);
-        EXPECT_EQ(caption, b.caption);
-        EXPECT_EQ(icon, b.icon);
-        EXPECT_EQ(nullptr, b.owner);
+        harness::ExpectBox(b, text.c_str(), caption.c_str(), icon, nullptr);
         EXPECT_EQ(beeps_before, b.beeps) << "the beep comes just before the box";
     }
 };
@@ -204,8 +194,7 @@ TEST_F(ReplyTest, ListPayloadWithoutItsNulOrWithLongFieldsStaysInsideTheFrame) {
     full.resize(995, '5');
     std::string reply = std::string("+Ok\0 ", 5) + full;
     ASSERT_EQ(1000u, reply.size());
-    Command(IDC_LIST);
-    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_LIST, "LIST"));
     Send(reply);
     ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) > 0; }));
     harness::Pump(50);
@@ -246,10 +235,8 @@ TEST_F(ReplyTest, ReadTakesOnlyTheReplysOwnBytes) {
     std::string text(994, 'a');
     text[993] = 'z';
     harness::SelectRow(g_client.letter_list, 0);
-    Command(IDC_READ);
-    ASSERT_EQ(Frame("RETR 1"), ReceiveFrame());
-    Command(IDC_DELETE);
-    ASSERT_EQ(Frame("DELE 1"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_READ, "RETR 1"));
+    ASSERT_TRUE(Press(IDC_DELETE, "DELE 1"));
     std::string reply = std::string("+Ok\0 ", 5) + text + "Q";   // no NUL: the frame ends with 'Q'
     Send(reply);
     Send(Err());   // the next bytes on the wire, DELE's refusal, are not part of the letter
@@ -262,8 +249,7 @@ TEST_F(ReplyTest, ReadTakesOnlyTheReplysOwnBytes) {
     LVITEMA none = {};
     none.stateMask = LVIS_SELECTED;
     SendMessageA(g_client.letter_list, LVM_SETITEMSTATE, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(&none));
-    Command(IDC_READ);
-    ASSERT_EQ(Frame("RETR "), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_READ, "RETR "));
     Send(DataReply("short letter"));
     ASSERT_TRUE(Until([] { return Text(g_client.letter_text) == "short letter"; }));
 }
@@ -272,13 +258,11 @@ TEST_F(ReplyTest, DeleteMarksTheRowAndANewListingClearsTheMarks) {
     LogIn();
     List("1 10 2 20 3 30 ", 3);
     harness::SelectRow(g_client.letter_list, 1);
-    Command(IDC_DELETE);
-    ASSERT_EQ(Frame("DELE 2"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_DELETE, "DELE 2"));
     Send(Ok());
     ASSERT_TRUE(Until([] { return ListCell(g_client.letter_list, 1, 2) == "УДАЛЕНО"; }));
     harness::SelectRow(g_client.letter_list, 0);
-    Command(IDC_READ);
-    ASSERT_EQ(Frame("RETR 1"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_READ, "RETR 1"));
     Send(DataReply("0letter one"));
     ASSERT_TRUE(Until([] { return ListCell(g_client.letter_list, 0, 2) == "ПРОЧИТАНО"; }));
     EXPECT_EQ(3, harness::ListCount(g_client.letter_list)) << "a deleted letter's row stays";
@@ -292,8 +276,7 @@ TEST_F(ReplyTest, QuitEndsTheConversationQuietly) {
     LogIn();
     List("1 10 ", 1);
     SetWindowTextA(g_client.letter_text, "text");
-    Command(IDC_QUIT);
-    ASSERT_EQ(Frame("QUIT "), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_QUIT, "QUIT "));
     int beeps = g_beeps.count;
     Send(Ok());
     ServerClose();   // the server closes right after its reply: the close event comes too
@@ -314,8 +297,7 @@ TEST_F(ReplyTest, ServerCloseLeavesTheListAndTheText) {
     LogIn();
     List("1 5 2 5 ", 2);
     harness::SelectRow(g_client.letter_list, 0);
-    Command(IDC_READ);
-    ASSERT_EQ(Frame("RETR 1"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_READ, "RETR 1"));
     Send(DataReply("0abcd"));
     ASSERT_TRUE(Until([] { return Text(g_client.letter_text) == "0abcd"; }));
     int beeps = g_beeps.count;
@@ -338,8 +320,7 @@ TEST_F(ReplyTest, ServerCloseUnderAnErrorBoxResetsTheButtons) {
         ServerClose();
         disabled_under_box = harness::PumpUntil([] { return !Enabled(g_client.quit_button); }, 2000);
     };
-    Command(IDC_STATISTICS);
-    ASSERT_EQ(Frame("STAT"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_STATISTICS, "STAT"));
     Send(Err());
     ASSERT_TRUE(Until([&] { return Boxes() >= 1; }));
     EXPECT_TRUE(disabled_under_box);
@@ -358,8 +339,7 @@ TEST_F(ReplyTest, RepliesInPiecesAreOneReplyEach) {
     Send(Ok());
     ASSERT_TRUE(Until([] { return Enabled(g_client.list_button); }));
 
-    Command(IDC_LIST);
-    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_LIST, "LIST"));
     std::string list = DataReply("1 57 2 80 ");
     for (std::size_t at : {0u, 3u, 5u, 300u, 999u}) {
         std::size_t next = at == 0 ? 3 : at == 3 ? 5 : at == 5 ? 300 : at == 300 ? 999 : 1000;
@@ -368,8 +348,7 @@ TEST_F(ReplyTest, RepliesInPiecesAreOneReplyEach) {
     }
     ASSERT_TRUE(Until([] { return harness::ListCount(g_client.letter_list) == 2; }));
 
-    Command(IDC_STATISTICS);
-    ASSERT_EQ(Frame("STAT"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_STATISTICS, "STAT"));
     std::string stat = StatReply(std::string("2 137\0", 6));
     Send(stat.substr(0, 7));
     harness::Pump(80);
@@ -382,11 +361,9 @@ TEST_F(ReplyTest, RepliesInPiecesAreOneReplyEach) {
 
 TEST_F(ReplyTest, EachReplyIsReadByTheCommandItAnswers) {
     LogIn();
-    Command(IDC_LIST);
-    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_LIST, "LIST"));
     // Statistics pressed while the LIST reply is on its way.
-    Command(IDC_STATISTICS);
-    ASSERT_EQ(Frame("STAT"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_STATISTICS, "STAT"));
     EXPECT_EQ(StatSent, g_client.state);
     int list_rows_at_box = -1;
     modals->on_box = [&](const harness::Box&, HWND) { list_rows_at_box = harness::ListCount(g_client.letter_list); };
@@ -400,11 +377,9 @@ TEST_F(ReplyTest, EachReplyIsReadByTheCommandItAnswers) {
 
     // Read row 0, then delete row 1 before the letter comes: each reply goes to its own row.
     harness::SelectRow(g_client.letter_list, 0);
-    Command(IDC_READ);
-    ASSERT_EQ(Frame("RETR 1"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_READ, "RETR 1"));
     harness::SelectRow(g_client.letter_list, 1);
-    Command(IDC_DELETE);
-    ASSERT_EQ(Frame("DELE 2"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_DELETE, "DELE 2"));
     Send(DataReply("0first letter, longer than 57? no") + Ok());
     ASSERT_TRUE(Until([] { return ListCell(g_client.letter_list, 1, 2) == "УДАЛЕНО"; }));
     EXPECT_EQ("ПРОЧИТАНО", ListCell(g_client.letter_list, 0, 2));
@@ -412,11 +387,9 @@ TEST_F(ReplyTest, EachReplyIsReadByTheCommandItAnswers) {
     EXPECT_EQ(1, Boxes());
 
     // Read letter 2 (row 1) while a new listing is on its way: in it letter 2 stands on row 2.
-    Command(IDC_LIST);
-    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_LIST, "LIST"));
     harness::SelectRow(g_client.letter_list, 1);
-    Command(IDC_READ);
-    ASSERT_EQ(Frame("RETR 2"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_READ, "RETR 2"));
     Send(DataReply("1 5 10 3 2 20 ") + DataReply("0second letter"));
     ASSERT_TRUE(Until([] { return ListCell(g_client.letter_list, 2, 2) == "ПРОЧИТАНО"; }));
     EXPECT_EQ("0second letter", Text(g_client.letter_text));
@@ -477,8 +450,7 @@ TEST_F(ReplyTest, RepliesNobodyAskedForAreDroppedOneReadAtATime) {
     EXPECT_EQ(beeps, g_beeps.count);
     EXPECT_EQ(PassSent, g_client.state);
     EXPECT_TRUE(Enabled(g_client.quit_button));
-    Command(IDC_STATISTICS);
-    ASSERT_EQ(Frame("STAT"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_STATISTICS, "STAT"));
     Send(StatReply(std::string("1 9\0", 4)));
     ASSERT_TRUE(Until([&] { return Boxes() == 1; }));
     EXPECT_EQ("Сообщений: 1\n         Размер: 9 байт.", modals->boxes[0].text);
@@ -486,10 +458,8 @@ TEST_F(ReplyTest, RepliesNobodyAskedForAreDroppedOneReadAtATime) {
 
 TEST_F(ReplyTest, RepliesWaitWhileTheBoxOfAnotherIsOpen) {
     LogIn();
-    Command(IDC_STATISTICS);
-    ASSERT_EQ(Frame("STAT"), ReceiveFrame());
-    Command(IDC_LIST);
-    ASSERT_EQ(Frame("LIST"), ReceiveFrame());
+    ASSERT_TRUE(Press(IDC_STATISTICS, "STAT"));
+    ASSERT_TRUE(Press(IDC_LIST, "LIST"));
     int depth = 0, deepest = 0;
     modals->on_box = [&](const harness::Box&, HWND) {
         deepest = std::max(deepest, ++depth);

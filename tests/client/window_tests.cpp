@@ -5,39 +5,29 @@ using harness::Text;
 
 namespace {
 
-struct ControlSpec { HWND* handle; int id; const char* cls; const char* text; int x, y, w, h; };
+struct ControlSpec { HWND* handle; harness::ChildSpec spec; };
 const ControlSpec kControls[] = {
-    {&g_client.letter_text, IDC_LETTERTEXT, "Edit", "", 10, 70, 610, 150},
-    {&g_client.status_line, 0, "Static", "Соединение с POP3 - сервером установлено.", 10, 230, 400, 20},
-    {&g_client.letter_list, IDC_LETTERLIST, "SysListView32", "", 10, 260, 610, 130},
-    {&g_client.connect_button, IDC_CONNECT, "Button", "Соединить с сервером", 10, 10, 220, 25},
-    {&g_client.disconnect_button, IDC_DISCONNECT, "Button", "Прервать соединение", 10, 40, 220, 25},
-    {&g_client.statistics_button, IDC_STATISTICS, "Button", "Статистика почтового ящика", 370, 230, 250, 20},
-    {&g_client.list_button, IDC_LIST, "Button", "Показать список писем", 10, 400, 200, 40},
-    {&g_client.read_button, IDC_READ, "Button", "Читать письмо", 335, 400, 140, 40},
-    {&g_client.delete_button, IDC_DELETE, "Button", "Удалить письмо", 480, 400, 140, 40},
-    {&g_client.quit_button, IDC_QUIT, "Button", "Завершение работы", 450, 10, 170, 55},
+    {&g_client.letter_text, {IDC_LETTERTEXT, "Edit", "", 10, 70, 610, 150}},
+    {&g_client.status_line, {0, "Static", "Соединение с POP3 - сервером установлено.", 10, 230, 400, 20}},
+    {&g_client.letter_list, {IDC_LETTERLIST, "SysListView32", "", 10, 260, 610, 130}},
+    {&g_client.connect_button, {IDC_CONNECT, "Button", "Соединить с сервером", 10, 10, 220, 25}},
+    {&g_client.disconnect_button, {IDC_DISCONNECT, "Button", "Прервать соединение", 10, 40, 220, 25}},
+    {&g_client.statistics_button, {IDC_STATISTICS, "Button", "Статистика почтового ящика", 370, 230, 250, 20}},
+    {&g_client.list_button, {IDC_LIST, "Button", "Показать список писем", 10, 400, 200, 40}},
+    {&g_client.read_button, {IDC_READ, "Button", "Читать письмо", 335, 400, 140, 40}},
+    {&g_client.delete_button, {IDC_DELETE, "Button", "Удалить письмо", 480, 400, 140, 40}},
+    {&g_client.quit_button, {IDC_QUIT, "Button", "Завершение работы", 450, 10, 170, 55}},
 };
 
 }  // namespace
 
 TEST_F(ClientTest, MainWindowHasTheClassTitleSizeAndNoMenu) {
     OpenWindow();
-    EXPECT_EQ("Application", harness::ClassName(wnd));
-    EXPECT_EQ("POP3 - КЛИЕНТ", Text(wnd));
-    RECT r;
-    GetWindowRect(wnd, &r);
-    EXPECT_EQ(640, r.right - r.left);
-    EXPECT_EQ(480, r.bottom - r.top);
-    EXPECT_EQ(static_cast<LONG>(WS_OVERLAPPEDWINDOW), GetWindowLongA(wnd, GWL_STYLE) & WS_OVERLAPPEDWINDOW);
+    ExpectMainWindow("POP3 - КЛИЕНТ");
     EXPECT_EQ(nullptr, GetMenu(wnd));
-
     WNDCLASSEXA wc = {sizeof wc};
     ASSERT_TRUE(GetClassInfoExA(GetModuleHandleA(nullptr), "Application", &wc));
-    EXPECT_EQ(static_cast<UINT>(CS_HREDRAW | CS_VREDRAW), wc.style);
-    EXPECT_EQ(reinterpret_cast<HBRUSH>(1), wc.hbrBackground);
     EXPECT_EQ(nullptr, wc.lpszMenuName);
-    EXPECT_NE(nullptr, wc.hIcon);
 }
 
 TEST_F(ClientTest, IconsAreTheRedCAndTheCheckMark) {
@@ -62,18 +52,7 @@ TEST_F(ClientTest, IconsAreTheRedCAndTheCheckMark) {
 TEST_F(ClientTest, ControlsStandWhereTheyBelongAndStayOnResize) {
     OpenWindow();
     for (int pass = 0; pass < 2; ++pass) {
-        for (const ControlSpec& c : kControls) {
-            HWND h = *c.handle;
-            ASSERT_NE(nullptr, h) << c.text;
-            EXPECT_EQ(c.id, GetDlgCtrlID(h)) << c.text;
-            EXPECT_EQ(c.cls, harness::ClassName(h)) << c.text;
-            EXPECT_EQ(c.text, Text(h)) << c.cls;
-            RECT r = harness::RectInParent(h);
-            EXPECT_EQ(c.x, r.left) << c.text;
-            EXPECT_EQ(c.y, r.top) << c.text;
-            EXPECT_EQ(c.w, r.right - r.left) << c.text;
-            EXPECT_EQ(c.h, r.bottom - r.top) << c.text;
-        }
+        for (const ControlSpec& c : kControls) harness::ExpectChild(*c.handle, c.spec);
         SetWindowPos(wnd, nullptr, 0, 0, 1000, 900, SWP_NOZORDER | SWP_NOMOVE);
         harness::Pump(20);
     }

@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "frames.h"
+
 namespace harness {
 
 Modals* Modals::current_ = nullptr;
@@ -176,6 +178,146 @@ bool MenuEnabled(HWND window, int id) {
     return state != 0xFFFFFFFF && !(state & (MF_GRAYED | MF_DISABLED));
 }
 
+void ExpectChild(HWND h, const ChildSpec& c) {
+    SCOPED_TRACE(c.text);
+    ASSERT_NE(nullptr, h) << c.id;
+    EXPECT_EQ(c.id, GetDlgCtrlID(h));
+    EXPECT_EQ(c.cls, ClassName(h));
+    EXPECT_EQ(c.text, Text(h));
+    RECT r = RectInParent(h);
+    EXPECT_EQ(c.x, r.left);
+    EXPECT_EQ(c.y, r.top);
+    EXPECT_EQ(c.w, r.right - r.left);
+    EXPECT_EQ(c.h, r.bottom - r.top);
+}
+
+void ExpectBox(const Box& b, const char* text, const char* caption, UINT icon, HWND owner) {
+    EXPECT_EQ(text, b.text);
+    EXPECT_EQ(caption, b.caption) << text;
+    EXPECT_EQ(icon, b.icon) << text;
+    EXPECT_EQ(owner, b.owner) << text;
+}
+
+const ControlKind kPushButton = {"Button", BS_PUSHBUTTON | BS_CENTER | WS_TABSTOP, BS_TYPEMASK | BS_CENTER};
+const ControlKind kEdit = {"Edit", WS_TABSTOP, ES_PASSWORD | ES_AUTOHSCROLL};
+const ControlKind kPasswordEdit = {"Edit", ES_PASSWORD | WS_TABSTOP, ES_PASSWORD | ES_AUTOHSCROLL};
+const ControlKind kLeftText = {"Static", SS_LEFT, SS_TYPEMASK};
+const ControlKind kCentredText = {"Static", SS_CENTER, SS_TYPEMASK};
+const ControlKind kEtchedFrame = {"Static", SS_ETCHEDFRAME, SS_TYPEMASK};
+const ControlKind kEtchedLine = {"Static", SS_ETCHEDHORZ, SS_TYPEMASK};
+const ControlKind kSortedDropList = {"ComboBox", CBS_DROPDOWNLIST | CBS_SORT | WS_TABSTOP, 3 | CBS_SORT};
+
+void ExpectTemplate(HWND dlg, const DialogTemplate& t) {
+    SCOPED_TRACE(t.caption);
+    EXPECT_EQ(t.caption, Text(dlg));
+    RECT want = {0, 0, t.cx, t.cy}, got;
+    MapDialogRect(dlg, &want);
+    GetClientRect(dlg, &got);
+    EXPECT_TRUE(EqualRect(&want, &got)) << "size in dialog units";
+    const LONG frame = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_3DLOOK | DS_CONTEXTHELP;
+    EXPECT_EQ(frame, GetWindowLongA(dlg, GWL_STYLE) & frame);
+    const LONG ex = WS_EX_DLGMODALFRAME | WS_EX_CONTEXTHELP;
+    EXPECT_EQ(ex, GetWindowLongA(dlg, GWL_EXSTYLE) & ex);
+
+    std::vector<int> ids, stops, order, tabs;
+    for (const DialogItem& c : t.items) {
+        ids.push_back(c.id);
+        if (c.kind.style & WS_TABSTOP) stops.push_back(c.id);
+        SCOPED_TRACE(c.id);
+        HWND h = GetDlgItem(dlg, c.id);
+        if (!h) { ADD_FAILURE() << "missing"; continue; }
+        const std::string cls = c.kind.cls;
+        EXPECT_EQ(cls, ClassName(h));
+        EXPECT_EQ(c.text, Text(h));
+        LONG st = GetWindowLongA(h, GWL_STYLE);
+        EXPECT_EQ(c.kind.style, st & (c.kind.mask | WS_TABSTOP)) << "style " << std::hex << st;
+        // The edit control trades WS_BORDER for a client edge when it is made.
+        EXPECT_TRUE(cls != "Edit" || (st & WS_BORDER) || (GetWindowLongA(h, GWL_EXSTYLE) & WS_EX_CLIENTEDGE));
+        // The dialog manager maps the position and the size each on its own.
+        RECT r = {c.x, c.y, c.w, c.h};
+        MapDialogRect(dlg, &r);
+        RECT g = RectInParent(h);
+        EXPECT_EQ(r.left, g.left);
+        EXPECT_EQ(r.top, g.top);
+        // The system draws an etched line a little wider than its template asks.
+        LONG w = g.right - g.left;
+        if (c.kind.style == SS_ETCHEDHORZ && w > r.right && w <= r.right + 2) w = r.right;
+        EXPECT_EQ(r.right, w);
+        // A drop-down list is as tall as its field; the template's height is the open list's.
+        EXPECT_EQ(r.bottom, cls == "ComboBox" ? r.bottom : g.bottom - g.top);
+    }
+    for (HWND h = GetWindow(dlg, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) order.push_back(GetDlgCtrlID(h));
+    EXPECT_EQ(ids, order) << "controls in template order";
+    HWND first = GetNextDlgTabItem(dlg, nullptr, FALSE);
+    for (HWND h = first; h && tabs.size() <= ids.size();) {
+        tabs.push_back(GetDlgCtrlID(h));
+        h = GetNextDlgTabItem(dlg, h, FALSE);
+        if (h == first) break;
+    }
+    EXPECT_EQ(stops, tabs) << "tab stops in template order";
+}
+
+void AppTest::SetUp() {
+    static bool registered = false;
+    if (!registered) registered = register_class_(GetModuleHandleA(nullptr));
+    ASSERT_TRUE(registered);
+    ASSERT_EQ(1251u, GetACP()) << "the tests need Wine's ANSI code page 1251 (LANG=ru_RU.UTF-8)";
+    WSADATA wsa;
+    winsock_started_ = WSAStartup(0x0101, &wsa) == 0;
+    ASSERT_TRUE(winsock_started_);
+    const int* beeps = beeps_;
+    modals.reset(new Modals([beeps] { return *beeps; }));
+}
+
+void AppTest::TearDown() {
+    if (wnd && IsWindow(wnd)) DestroyWindow(wnd);   // the shutdown ends the program's WinSock
+    Pump(0);
+    MSG m;
+    while (PeekMessageA(&m, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {}
+    if (winsock_started_) WSACleanup();
+    if (!modals) return;
+    EXPECT_TRUE(modals->unexpected.empty()) << "an unexpected dialog: " << modals->unexpected.front();
+    EXPECT_FALSE(modals->timed_out) << "a dialog or box was still open at the watchdog";
+    modals.reset();
+}
+
+HWND AppTest::OpenWindow() {
+    WSADATA wsa;
+    EXPECT_EQ(0, WSAStartup(0x0101, &wsa));
+    wnd = create_(GetModuleHandleA(nullptr));
+    EXPECT_NE(nullptr, wnd);
+    return wnd;
+}
+
+void AppTest::Command(int id) { SendMessageA(wnd, WM_COMMAND, MAKEWPARAM(id, 0), 0); }
+
+void AppTest::ExpectMainWindow(const char* title) {
+    EXPECT_EQ("Application", ClassName(wnd));
+    EXPECT_EQ(title, Text(wnd));
+    RECT r;
+    GetWindowRect(wnd, &r);
+    EXPECT_EQ(640, r.right - r.left);
+    EXPECT_EQ(480, r.bottom - r.top);
+    EXPECT_EQ(static_cast<LONG>(WS_OVERLAPPEDWINDOW), GetWindowLongA(wnd, GWL_STYLE) & WS_OVERLAPPEDWINDOW);
+    EXPECT_EQ(nullptr, GetParent(wnd));
+    WNDCLASSEXA wc = {sizeof wc};
+    ASSERT_TRUE(GetClassInfoExA(GetModuleHandleA(nullptr), "Application", &wc));
+    EXPECT_EQ(static_cast<UINT>(CS_HREDRAW | CS_VREDRAW), wc.style);
+    EXPECT_EQ(reinterpret_cast<HBRUSH>(COLOR_SCROLLBAR + 1), wc.hbrBackground);
+    EXPECT_NE(nullptr, wc.hIcon);
+    EXPECT_EQ(0, wc.cbClsExtra);
+    EXPECT_EQ(0, wc.cbWndExtra);
+}
+
+void AppTest::ExpectDialog(int command, const DialogTemplate& t, int button) {
+    modals->OnDialog([&](HWND dlg) {
+        ExpectTemplate(dlg, t);
+        return button;
+    });
+    Command(command);
+    EXPECT_EQ(0, modals->PendingActions()) << t.caption << " did not open";
+}
+
 void Pump(DWORD ms) {
     PumpUntil([] { return false; }, ms);
 }
@@ -315,13 +457,7 @@ std::string VersionText(const char* translation, const char* name) {
 }
 
 std::string Hex(const std::string& bytes) {
-    std::string out;
-    char b[4];
-    for (unsigned char c : bytes) {
-        std::snprintf(b, sizeof b, "%02x ", c);
-        out += b;
-    }
-    return out;
+    return frames::Hex(bytes);
 }
 
 }  // namespace harness

@@ -6,7 +6,10 @@
 #include <windows.h>
 #include <commctrl.h>
 
+#include <gtest/gtest.h>
+
 #include <functional>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -88,10 +91,72 @@ int ListColumnFormat(HWND list, int col);
 // True when a menu item of the window's menu can be chosen (neither greyed nor disabled).
 bool MenuEnabled(HWND window, int id);
 
+// A child control of a main window: its id, class, text and rectangle in client pixels.
+struct ChildSpec { int id; const char* cls; const char* text; int x, y, w, h; };
+void ExpectChild(HWND h, const ChildSpec& c);
+
+// Checks a message box as it was shown.
+void ExpectBox(const Box& b, const char* text, const char* caption, UINT icon, HWND owner);
+
+// ---- Dialogs against their templates ----
+
+// A control as a template statement makes it: the class, and the style bits it must have under
+// `mask`; WS_TABSTOP is always compared, and the tab stops are the controls whose kind has it.
+struct ControlKind { const char* cls; LONG style; LONG mask; };
+extern const ControlKind kPushButton;      // BS_PUSHBUTTON | BS_CENTER | WS_TABSTOP
+extern const ControlKind kEdit;            // a bordered tab stop that neither scrolls nor masks
+extern const ControlKind kPasswordEdit;    // the same, masked
+extern const ControlKind kLeftText, kCentredText, kEtchedFrame, kEtchedLine;
+extern const ControlKind kSortedDropList;  // CBS_DROPDOWNLIST | CBS_SORT | WS_TABSTOP
+
+// One control of a template; the rectangle in dialog units, as the .rc gives it.
+struct DialogItem { int id; ControlKind kind; const char* text; int x, y, w, h; };
+// A template: caption, size in dialog units, the controls in template order.
+struct DialogTemplate { const char* caption; int cx, cy; std::vector<DialogItem> items; };
+
+// Checks an open dialog against its template: caption, client size, the modal frame with a help
+// button that every dialog of both programs has; each control's class, text, style and rectangle
+// (mapped with MapDialogRect); the controls in template order and the tab stops in that order.
+void ExpectTemplate(HWND dlg, const DialogTemplate& t);
+
 // Dispatches messages for about `ms` milliseconds.
 void Pump(DWORD ms);
 // Dispatches messages until done() or `ms` milliseconds; returns done().
 bool PumpUntil(const std::function<bool()>& done, DWORD ms);
+
+// The frame of the in-process tests of either program, made from the program's class
+// registration, its window creation and its beep count: WinSock started for the test, a Modals
+// that answers and records every dialog and box, and at the end the window destroyed, its quit
+// message taken, and a failure for any dialog nobody expected or still open at the watchdog.
+class AppTest : public ::testing::Test {
+protected:
+    AppTest(bool (*register_class)(HINSTANCE), HWND (*create)(HINSTANCE), const int* beeps)
+        : register_class_(register_class), create_(create), beeps_(beeps) {}
+    void SetUp() override;
+    void TearDown() override;
+
+    // Creates the main window after the program's own start of WinSock, as WinMain makes it; the
+    // shutdown ends that one.
+    HWND OpenWindow();
+    // Sends a command as a click or a menu choice would; returns once it has run, dialogs and
+    // boxes included.
+    void Command(int id);
+    // Runs a command whose dialog is checked against `t` and then closed with `button`.
+    void ExpectDialog(int command, const DialogTemplate& t, int button = IDCANCEL);
+    // Checks the main window as both programs make it: the class "Application" (no extra bytes,
+    // redrawn on resize, the scroll-bar colour behind, an icon), the title, 640 x 480, overlapped
+    // and without parent.
+    void ExpectMainWindow(const char* title);
+
+    std::unique_ptr<Modals> modals;
+    HWND wnd = nullptr;
+
+private:
+    bool (*register_class_)(HINSTANCE);
+    HWND (*create_)(HINSTANCE);
+    const int* beeps_;
+    bool winsock_started_ = false;
+};
 
 // A fresh empty folder that is the current directory while the object lives; removed with all
 // its content afterwards.

@@ -23,6 +23,11 @@ protected:
                   {"petr", "pw3", "Полный доступ"},
                   {"abcdefghijklmnopqrs", "pw4", "Полный доступ"}});
     }
+    // Connects and logs in as ivan.
+    void LogIn(Client& c) {
+        Open(c);
+        Login(c, "ivan", "pw1");
+    }
 };
 
 std::string Letter(char status, const std::string& body) { return std::string(1, status) + body; }
@@ -93,8 +98,7 @@ TEST_F(EngineTest, StatCountsOnlyWhatListServes) {
     letters[0] = Letter('0', std::string(1500, 'a'));
     PutLetters(0, letters);
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     std::string stat = c.Ask("STAT");
     ASSERT_EQ(wire::STAT_FRAME_SIZE, stat.size());
     std::string list = c.Ask("LIST");
@@ -119,8 +123,7 @@ TEST_F(EngineTest, StatCountsOnlyWhatListServes) {
 TEST_F(EngineTest, ListWithNoLetterIsRefusedAndStoresZero) {
     g_users.users[0].letter_count = 7;
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     EXPECT_EQ("-Erro", StatusOf(c.Ask("LIST")));
     EXPECT_EQ(0, g_users.users[0].letter_count);
     ExpectStat(c.Ask("STAT"), "0 0");
@@ -130,8 +133,7 @@ TEST_F(EngineTest, ListCountsAfreshWithoutStat) {
     PutLetters(0, {Letter('0', "abc")});
     g_users.users[0].letter_count = 0;   // as a new user or Start on an empty box leaves it
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     std::string list = c.Ask("LIST");
     ASSERT_EQ(1000u, list.size());
     EXPECT_EQ(std::string("+Ok\0 1 4 \0", 10), list.substr(0, 10));
@@ -141,8 +143,7 @@ TEST_F(EngineTest, ListCountsAfreshWithoutStat) {
 TEST_F(EngineTest, RetrSendsTheLetterAndMarksItRead) {
     PutLetters(0, {Letter('0', "Привет")});
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     c.Ask("LIST");
     std::string retr = c.Ask("RETR 1");
     ASSERT_EQ(1000u, retr.size());
@@ -157,8 +158,7 @@ TEST_F(EngineTest, RetrSendsTheLetterAndMarksItRead) {
 TEST_F(EngineTest, NumbersThatNameNoServedLetterAreRefused) {
     PutLetters(0, {Letter('0', "one"), Letter('0', "two"), Letter('0', "three")});
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     c.Ask("LIST");
     const char* bad[] = {"0", "", "4", "15", "16", "999", "1234", "-1", "x1"};
     for (const char* n : bad) {
@@ -178,8 +178,7 @@ TEST_F(EngineTest, NumbersThatNameNoServedLetterAreRefused) {
 TEST_F(EngineTest, DeleMarksOnceAndRetrOfADeletedLetterIsRefused) {
     PutLetters(0, {Letter('0', "one"), Letter('0', "two")});
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     c.Ask("LIST");
     std::string dele = c.Ask("DELE 2");
     ASSERT_EQ(5u, dele.size());
@@ -203,8 +202,7 @@ TEST_F(EngineTest, AccessIsReadFromColumnFourAtEachCommand) {
     };
     PutLetters(0, {Letter('0', "one"), Letter('0', "two")});
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     for (const AccessCase& ac : cases) {
         SCOPED_TRACE(ac.status);
         c.Ask("LIST");   // a fresh load: marks of the last row gone
@@ -268,8 +266,7 @@ TEST_F(EngineTest, UnknownWordsGetNoReply) {
 
 TEST_F(EngineTest, QuitAnswersClosesAndGreysPause) {
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     EXPECT_EQ("+Ok", StatusOf(c.Ask("QUIT ")));
     EXPECT_TRUE(c.ClosedByServer());
     EXPECT_EQ(INVALID_SOCKET, g_server.client);
@@ -301,8 +298,7 @@ TEST_F(EngineTest, QuitBeforeLoginAnswersAndCommitsNothing) {
 TEST_F(EngineTest, ClientCloseDropsTheConnectionWithoutCommit) {
     PutLetters(0, {Letter('0', "one")});
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     c.Ask("LIST");
     c.Ask("DELE 1");
     c.Close();
@@ -329,8 +325,7 @@ TEST_F(EngineTest, ANewConnectionReplacesAndClosesTheOldOne) {
 
 TEST_F(EngineTest, StaleEventsAreNotTakenAsTheCurrentClients) {
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     SOCKET current = g_server.client;
     struct { const char* label; WPARAM socket; LPARAM event; } events[] = {
         {"close of an unknown socket", current + 4, FD_CLOSE},
@@ -404,8 +399,7 @@ TEST_F(EngineTest, AFloodIsReadAPieceAnEventAndNoReplyIsLeftHalfSent) {
     const std::string text = Letter('0', std::string(900, 'a'));
     PutLetters(0, {text});
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     int small = 2048;
     setsockopt(g_server.client, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&small), sizeof small);
     setsockopt(c.socket_handle(), SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
@@ -448,8 +442,7 @@ TEST_F(EngineTest, KeepsServingAfterHostileInput) {
         harness::Pump(100);
     }
     Client c;
-    Open(c);
-    Login(c, "ivan", "pw1");
+    LogIn(c);
     ExpectStat(c.Ask("STAT"), "1 4");
     EXPECT_EQ(1000u, c.Ask("RETR 1").size());
     EXPECT_TRUE(harness::FileExists("ivan\\001.msg"));

@@ -11,24 +11,21 @@
 #include "server.h"
 #include "window.h"
 
-class ServerTest : public ::testing::Test {
+class ServerTest : public harness::AppTest {
 protected:
-    static void SetUpTestSuite();
+    ServerTest() : AppTest(RegisterServerClass, CreateServerWindow, &g_beeps.count) {}
     void SetUp() override;
     void TearDown() override;
 
-    // Creates the server main window in the test's folder (Admin.psw is read now).
-    HWND OpenWindow();
-    // Writes Admin.psw with these bytes, then opens the window.
+    // A fresh program state, as at the start of a test (the window, if any, is left alone).
+    void FreshState();
+    // Writes Admin.psw with these bytes, then opens the window (Admin.psw is read now).
     HWND OpenWindowWithPassword(const std::string& psw_bytes);
-    // Sends a command as a click or a menu choice would; returns once it has run, dialogs and
-    // boxes included.
-    void Command(int id);
     // Closes the window as its close box does; returns the wParam of the quit message posted.
     WPARAM CloseWindow();
+    // Box i is the file warning: caption "Ошибка.", warning icon, owned by the main window, a plain
+    // beep just before it; `beeps`, when given, is the beep count at the box.
+    void ExpectWarning(size_t i, const char* text, int beeps = 0);
 
     std::unique_ptr<harness::TempDir> dir;
-    std::unique_ptr<harness::Modals> modals;
-    HWND wnd = nullptr;
-    bool winsock_started = false;
 };

@@ -24,20 +24,10 @@ std::set<SOCKET> OpenSockets() {
 
 class ListenerTest : public net::NetTest {
 protected:
-    // Users.db with the given users, and the window.  Skips where the registry cannot load it
-    // yet (its part is built apart from this one).
+    // Users.db with the given users (name, access level), and the window.
     void Prepare(const std::vector<std::pair<const char*, std::int32_t>>& users) {
         std::string db;
-        for (const auto& u : users) {
-            UserRecord r = {};
-            CopyText(r.name, sizeof r.name, u.first);
-            CopyText(r.password, sizeof r.password, "pw");
-            CopyText(r.ip_address, sizeof r.ip_address, "127.0.0.1");
-            r.access_level = u.second;
-            unsigned char bytes[USER_RECORD_SIZE];
-            EncodeUserRecord(r, bytes);
-            db.append(reinterpret_cast<char*>(bytes), sizeof bytes);
-        }
+        for (const auto& u : users) db += records::Bytes(records::User(u.first, "127.0.0.1", "pw", u.second));
         ASSERT_TRUE(harness::WriteBytes("Users.db", db));
         OpenWindowWithPassword("pw");
         ASSERT_TRUE(LoadUsers());
@@ -57,22 +47,23 @@ protected:
         Open(c);
         Login(c, "ivan", "pw");
     }
+    // The enabling of Start, Stop and Pause, each as a button and a menu item.
+    void ExpectEnabling(bool start, bool stop, bool pause) {
+        EXPECT_EQ(start, IsWindowEnabled(g_server.start_button) != FALSE);
+        EXPECT_EQ(start, harness::MenuEnabled(wnd, IDM_START));
+        EXPECT_EQ(stop, IsWindowEnabled(g_server.stop_button) != FALSE);
+        EXPECT_EQ(stop, harness::MenuEnabled(wnd, IDM_STOP));
+        EXPECT_EQ(pause, IsWindowEnabled(g_server.pause_button) != FALSE);
+        EXPECT_EQ(pause, harness::MenuEnabled(wnd, IDM_PAUSE));
+    }
     void ExpectIdle() {
         EXPECT_EQ(INVALID_SOCKET, g_server.listener);
-        EXPECT_TRUE(IsWindowEnabled(g_server.start_button));
-        EXPECT_TRUE(harness::MenuEnabled(wnd, IDM_START));
-        EXPECT_FALSE(IsWindowEnabled(g_server.stop_button));
-        EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_STOP));
-        EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
-        EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_PAUSE));
+        ExpectEnabling(true, false, false);
     }
     void ExpectSocketBox(std::size_t i, const char* text) {
         ASSERT_LT(i, modals->boxes.size());
         const harness::Box& b = modals->boxes[i];
-        EXPECT_EQ(text, b.text);
-        EXPECT_EQ("Socket Error!", b.caption);
-        EXPECT_EQ(static_cast<UINT>(MB_ICONERROR), b.icon);
-        EXPECT_EQ(nullptr, b.owner);
+        harness::ExpectBox(b, text, "Socket Error!", MB_ICONERROR, nullptr);
         EXPECT_EQ(0, b.beeps);
     }
 };
@@ -84,12 +75,7 @@ TEST_F(ListenerTest, StartLoadsTheUsersListensAndSetsTheControls) {
     EXPECT_TRUE(modals->boxes.empty());
     ASSERT_NE(INVALID_SOCKET, g_server.listener);
     EXPECT_EQ(2, harness::ListCount(g_server.user_list));
-    EXPECT_FALSE(IsWindowEnabled(g_server.start_button));
-    EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_START));
-    EXPECT_TRUE(IsWindowEnabled(g_server.stop_button));
-    EXPECT_TRUE(harness::MenuEnabled(wnd, IDM_STOP));
-    EXPECT_FALSE(IsWindowEnabled(g_server.pause_button));
-    EXPECT_FALSE(harness::MenuEnabled(wnd, IDM_PAUSE));
+    ExpectEnabling(false, true, false);
     port = BoundPort();
     Client c;
     Open(c);

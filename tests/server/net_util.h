@@ -9,28 +9,18 @@
 
 #include "engine.h"
 #include "fixture.h"
+#include "frames.h"
 #include "mailbox.h"
+#include "records.h"
 #include "users.h"
 #include "wire.h"
 
 namespace net {
 
-// 100 bytes: the text, then zeros.
-inline std::string Cmd(const std::string& text) {
-    std::string f(wire::COMMAND_FRAME_SIZE, '\0');
-    std::memcpy(&f[0], text.data(), text.size() < f.size() ? text.size() : f.size());
-    return f;
-}
-
-const std::string kOk("+Ok\0", 4);
-const std::string kErr("-Erro", 5);
-
-// "+Ok" / "-Erro" for status frames, a hex dump otherwise.
-inline std::string StatusOf(const std::string& reply) {
-    if (reply.size() == 5 && reply.compare(0, 4, kOk) == 0) return "+Ok";
-    if (reply == kErr) return "-Erro";
-    return "other: " + harness::Hex(reply);
-}
+using frames::Cmd;
+using frames::kErr;
+using frames::kOk;
+using frames::StatusOf;
 
 class Client {
 public:
@@ -87,9 +77,7 @@ public:
     }
     std::string ReadReply(const std::string& text, DWORD ms = 3000) {
         std::string head = Read(wire::STATUS_FRAME_SIZE, ms);
-        wire::Command c = wire::ParseCommand(reinterpret_cast<const unsigned char*>(Cmd(text).data()),
-                                             wire::COMMAND_FRAME_SIZE).cmd;
-        std::size_t size = wire::ReplySize(c, reinterpret_cast<const unsigned char*>(head.data()), head.size());
+        std::size_t size = frames::ReplySize(text, head);
         if (head.size() == wire::STATUS_FRAME_SIZE && size > head.size()) head += Read(size - head.size(), ms);
         return head;
     }
@@ -147,10 +135,7 @@ protected:
         g_users.count = 0;
         for (const UserSpec& u : users) {
             UserRecord& r = g_users.users[g_users.count];
-            r = UserRecord{};
-            CopyText(r.name, sizeof r.name, u.name);
-            CopyText(r.password, sizeof r.password, u.password);
-            CopyText(r.ip_address, sizeof r.ip_address, "127.0.0.1");
+            r = records::User(u.name, "127.0.0.1", u.password, ACCESS_NONE);
             LVITEMA item = {};
             item.mask = LVIF_TEXT;
             item.iItem = static_cast<int>(g_users.count);

@@ -27,35 +27,22 @@ protected:
         EXPECT_TRUE(n == 0 || n == 4) << "the four items move together";
         return n == 4;
     }
-    void ExpectWarning(size_t i, const char* text, int beeps) {
-        ASSERT_LT(i, modals->boxes.size());
-        const harness::Box& b = modals->boxes[i];
-        EXPECT_EQ(text, b.text);
-        EXPECT_EQ("Ошибка.", b.caption);
-        EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), b.icon);
-        EXPECT_EQ(wnd, b.owner);
-        EXPECT_EQ(beeps, b.beeps);
-        EXPECT_EQ(0u, g_beeps.types[beeps - 1]);
-    }
 };
 
 }  // namespace
 
-TEST_F(PasswordTest, DialogHasItsCaptionAndMaskedField) {
+TEST_F(PasswordTest, DialogFollowsItsTemplateAndCancelKeepsTheLock) {
+    using namespace harness;
+    const DialogTemplate password = {"Пароль", 145, 89,
+                                     {{IDC_ADMINPASSWORD, kPasswordEdit, "", 8, 24, 128, 12},
+                                      {IDOK, kPushButton, "Да", 47, 52, 50, 14},
+                                      {IDCANCEL, kPushButton, "Отмена", 47, 68, 50, 14},
+                                      {100, kLeftText, "Введите пароль:", 42, 12, 60, 8},
+                                      {101, kEtchedFrame, "", 4, 4, 136, 40}}};
     OpenWindowWithPassword("pw");
-    std::string caption, prompt;
-    LONG edit_style = 0;
-    modals->OnDialog([&](HWND dlg) {
-        caption = harness::Text(dlg);
-        prompt = harness::ItemText(dlg, 100);
-        edit_style = GetWindowLongA(GetDlgItem(dlg, IDC_ADMINPASSWORD), GWL_STYLE);
-        return IDCANCEL;
-    });
-    Command(IDM_PASSWORD);
-    EXPECT_EQ("Пароль", caption);
-    EXPECT_EQ("Введите пароль:", prompt);
-    EXPECT_TRUE(edit_style & ES_PASSWORD);
+    ExpectDialog(IDM_PASSWORD, password);
     EXPECT_FALSE(Unlocked());
+    EXPECT_TRUE(modals->boxes.empty());
 }
 
 TEST_F(PasswordTest, EntriesOpenTheLockOnlyWhenEqual) {
@@ -72,8 +59,7 @@ TEST_F(PasswordTest, EntriesOpenTheLockOnlyWhenEqual) {
         {"eleven bytes without a zero can't be matched", "0123456789A", "0123456789A", false},
     };
     for (const Case& c : cases) {
-        ResetServerState();
-        g_server.instance = GetModuleHandleA(nullptr);
+        FreshState();
         modals->boxes.clear();
         OpenWindowWithPassword(c.file);
         bool cancel = std::string(c.label) == "cancel";
@@ -87,8 +73,6 @@ TEST_F(PasswordTest, EntriesOpenTheLockOnlyWhenEqual) {
         }
         EXPECT_EQ(c.file, ReadBytes("Admin.psw")) << c.label;
         DestroyWindow(wnd);
-        WSADATA wsa;
-        WSAStartup(0x0101, &wsa);
     }
 }
 

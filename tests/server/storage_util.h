@@ -5,26 +5,12 @@
 #include <string>
 
 #include "harness.h"
-#include "userrecord.h"
+#include "records.h"
 
 namespace storage {
 
-inline UserRecord User(const char* name, const char* ip = "10.0.0.1", const char* pw = "pw", int level = ACCESS_FULL,
-                       int letters = 0) {
-    UserRecord r = {};
-    CopyText(r.name, sizeof r.name, name);
-    CopyText(r.ip_address, sizeof r.ip_address, ip);
-    CopyText(r.password, sizeof r.password, pw);
-    r.letter_count = letters;
-    r.access_level = level;
-    return r;
-}
-
-inline std::string Bytes(const UserRecord& r) {
-    unsigned char raw[USER_RECORD_SIZE];
-    EncodeUserRecord(r, raw);
-    return std::string(reinterpret_cast<const char*>(raw), sizeof raw);
-}
+using records::Bytes;
+using records::User;
 
 // The 55 bytes of a record written by hand, field by field, for checking the encoder's output.
 inline std::string RecordBytes(const std::string& name, const std::string& ip, const std::string& pw, int count,

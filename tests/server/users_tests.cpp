@@ -40,31 +40,23 @@ protected:
             return button;
         });
     }
+    // The user dialog for a new user of this name, full access, nothing else filled.
+    void AddUser(const char* name) {
+        Dialog(name, "", "", "Полный доступ");
+        Command(IDM_NEWUSER);
+    }
     std::vector<std::string> Row(int row) {
         std::vector<std::string> r;
         for (int c = 0; c < 5; ++c) r.push_back(ListCell(g_server.user_list, row, c));
         return r;
-    }
-    void ExpectWarning(size_t i, const char* text) {
-        ASSERT_LT(i, modals->boxes.size());
-        const harness::Box& b = modals->boxes[i];
-        EXPECT_EQ(text, b.text);
-        EXPECT_EQ("Ошибка.", b.caption);
-        EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), b.icon);
-        EXPECT_EQ(wnd, b.owner);
-        ASSERT_GE(b.beeps, 1);
-        EXPECT_EQ(0u, g_beeps.types[b.beeps - 1]);
     }
     // Table, list and file agree: record i of the file is record i of the table and row i.
     void ExpectAgreement() {
         std::string file = ReadBytes("Users.db");
         ASSERT_EQ(static_cast<int>(g_users.count), ListCount(g_server.user_list));
         for (std::uint32_t i = 0; i < g_users.count; ++i) {
-            UserRecord rec = {};
-            unsigned char raw[USER_RECORD_SIZE];
             ASSERT_GE(file.size(), (i + 1) * USER_RECORD_SIZE);
-            std::memcpy(raw, file.data() + i * USER_RECORD_SIZE, sizeof raw);
-            DecodeUserRecord(raw, rec);
+            UserRecord rec = records::Decode(file.substr(i * USER_RECORD_SIZE));
             EXPECT_STREQ(rec.name, g_users.users[i].name) << i;
             EXPECT_EQ(rec.name, ListCell(g_server.user_list, i, 0)) << i;
         }
@@ -108,8 +100,7 @@ TEST_F(UsersTest, RecordWithoutZeroBytesLoadsEachFieldCutToItsRoom) {
 TEST_F(UsersTest, MissingFileWarnsAndChangesNothing) {
     EXPECT_FALSE(LoadUsers());
     ASSERT_EQ(1u, modals->boxes.size());
-    ExpectWarning(0, "Файл пользователей поврежден или не существует!");
-    EXPECT_EQ(1, modals->boxes[0].beeps);
+    ExpectWarning(0, "Файл пользователей поврежден или не существует!", 1);
     EXPECT_FALSE(harness::FileExists("Users.db"));
 }
 
@@ -133,7 +124,6 @@ TEST_F(UsersTest, RecordsThatCannotBeReadWarnOnceEachAndTheLoadGoesOn) {
 TEST_F(UsersTest, NewUserIsAppendedFieldByFieldWithItsMailbox) {
     std::vector<std::string> statuses;
     modals->OnDialog([&](HWND dlg) {
-        EXPECT_EQ("Информация о пользователе", harness::Text(dlg));
         HWND combo = GetDlgItem(dlg, IDC_USERSTATUS);
         EXPECT_EQ(CB_ERR, SendMessageA(combo, CB_GETCURSEL, 0, 0)) << "no status preselected";
         for (int i = 0; i < SendMessageA(combo, CB_GETCOUNT, 0, 0); ++i) {
@@ -240,8 +230,7 @@ TEST_F(UsersTest, CancelChangesNothing) {
 TEST_F(UsersTest, ExistingFolderWarnsButTheUserIsRegistered) {
     storage::Mailbox("olga");
     storage::Letter("olga\\1.msg", "0x");
-    Dialog("olga", "", "", "Полный доступ");
-    Command(IDM_NEWUSER);
+    AddUser("olga");
     ASSERT_EQ(1u, modals->boxes.size());
     ExpectWarning(0, "Ошибка при создании почтового ящика!");
     EXPECT_EQ(storage::RecordBytes("olga", "", "", 0, 1), ReadBytes("Users.db"));
@@ -249,8 +238,7 @@ TEST_F(UsersTest, ExistingFolderWarnsButTheUserIsRegistered) {
 
     // A file where the folder would go: no mailbox, so no user.
     harness::WriteBytes("anna", "x");
-    Dialog("anna", "", "", "Полный доступ");
-    Command(IDM_NEWUSER);
+    AddUser("anna");
     ASSERT_EQ(2u, modals->boxes.size());
     ExpectWarning(1, "Ошибка при создании почтового ящика!");
     EXPECT_EQ(storage::RecordBytes("olga", "", "", 0, 1), ReadBytes("Users.db"));
@@ -329,8 +317,7 @@ TEST_F(UsersTest, EditRewritesTheRecordAndKeepsTheCountCell) {
 TEST_F(UsersTest, CommandsBeforeTheFirstLoadLoseNoRecord) {
     const std::string two = storage::Users({User("A"), User("B")});
     harness::WriteBytes("Users.db", two);
-    Dialog("C", "", "", "Полный доступ");
-    Command(IDM_NEWUSER);
+    AddUser("C");
     EXPECT_EQ(two + storage::RecordBytes("C", "", "", 0, 1), ReadBytes("Users.db"));
     EXPECT_EQ(3u, g_users.count);
     ExpectAgreement();
@@ -352,8 +339,7 @@ TEST_F(UsersTest, NewUserGoesBehindTheLastWholeRecordOfADamagedFile) {
     const std::string one = Bytes(User("A"));
     harness::WriteBytes("Users.db", one + "garbage");
     ASSERT_TRUE(LoadUsers());
-    Dialog("B", "", "", "Полный доступ");
-    Command(IDM_NEWUSER);
+    AddUser("B");
     EXPECT_EQ(one + storage::RecordBytes("B", "", "", 0, 1), ReadBytes("Users.db"));
     ASSERT_TRUE(LoadUsers());
     ExpectAgreement();
@@ -403,8 +389,7 @@ TEST_F(UsersTest, FailedRewritesLeaveTheOldFileWhole) {
     EXPECT_FALSE(harness::FileExists("Users.tmp"));
 
     g_write_room = 20;   // an append that does not fit
-    Dialog("D", "", "", "Полный доступ");
-    Command(IDM_NEWUSER);
+    AddUser("D");
     EXPECT_EQ(db, ReadBytes("Users.db"));
     ASSERT_EQ(2u, modals->boxes.size());
     ExpectWarning(1, "Ошибка при записи файла!");
@@ -424,76 +409,19 @@ TEST_F(UsersTest, FailedRewritesLeaveTheOldFileWhole) {
     ExpectAgreement();
 }
 
-TEST_F(UsersTest, UserDialogHasItsControlsInTabOrderWhereTheyBelong) {
-    struct Expected {
-        int id;
-        const char* cls;
-        const char* text;
-        int x, y, w, h;   // dialog units; h < 0: not checked (a drop-down list's own height)
-    };
-    const Expected kControls[] = {
-        {IDC_USERNAME, "Edit", "", 18, 24, 124, 12},
-        {IDC_USERIP, "Edit", "", 18, 52, 124, 12},
-        {IDC_USERPASSWORD, "Edit", "", 18, 80, 124, 12},
-        {IDC_USERSTATUS, "ComboBox", "", 18, 108, 124, -1},
-        {IDOK, "Button", "Да", 52, 136, 56, 16},
-        {IDCANCEL, "Button", "Отмена", 52, 156, 56, 16},
-        {101, "Static", "", 4, 4, 152, 128},
-        {102, "Static", "Имя пользователя:", 44, 12, 72, 8},
-        {103, "Static", "IP-адрес пользователя", 32, 40, 96, 8},
-        {100, "Static", "Пароль:", 66, 68, 28, 8},
-        {104, "Static", "Статус пользователя:", 34, 96, 92, 8},
-    };
-    std::vector<int> children;
-    std::vector<LONG> styles, ex_styles;
-    RECT client = {};
-    RECT size = {0, 0, 160, 177};
-    modals->OnDialog([&](HWND dlg) {
-        for (HWND c = GetWindow(dlg, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
-            children.push_back(GetDlgCtrlID(c));
-            styles.push_back(GetWindowLongA(c, GWL_STYLE));
-            ex_styles.push_back(GetWindowLongA(c, GWL_EXSTYLE));
-        }
-        for (const Expected& e : kControls) {
-            // Position and extent are each mapped on their own, as the dialog places controls.
-            RECT r = {e.x, e.y, e.w, e.h < 0 ? 0 : e.h};
-            MapDialogRect(dlg, &r);
-            HWND c = GetDlgItem(dlg, e.id);
-            SCOPED_TRACE(e.id);
-            if (!c) {
-                ADD_FAILURE() << "no control " << e.id;
-                continue;
-            }
-            EXPECT_STREQ(e.cls, harness::ClassName(c).c_str());
-            EXPECT_EQ(e.text, harness::Text(c));
-            RECT got = harness::RectInParent(c);
-            EXPECT_EQ(r.left, got.left);
-            EXPECT_EQ(r.top, got.top);
-            EXPECT_EQ(r.right, got.right - got.left);
-            if (e.h >= 0) {
-                EXPECT_EQ(r.bottom, got.bottom - got.top);
-            }
-        }
-        MapDialogRect(dlg, &size);
-        GetClientRect(dlg, &client);
-        return IDCANCEL;
-    });
-    Command(IDM_NEWUSER);
-    ASSERT_EQ(std::size(kControls), children.size());
-    for (size_t i = 0; i < children.size(); ++i)
-        EXPECT_EQ(kControls[i].id, children[i]) << "control " << i << " of the tab order";
-    EXPECT_EQ(size.right, client.right);
-    EXPECT_EQ(size.bottom, client.bottom);
-    // The fields neither scroll nor hide what is typed; the status list has no edit field.
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_FALSE(styles[i] & ES_AUTOHSCROLL) << i;
-        EXPECT_FALSE(styles[i] & ES_PASSWORD) << i;
-        // A 3-D dialog draws an edit's border as a client edge.
-        EXPECT_TRUE((styles[i] & WS_BORDER) || (ex_styles[i] & WS_EX_CLIENTEDGE)) << i;
-        EXPECT_TRUE(styles[i] & WS_TABSTOP) << i;
-    }
-    EXPECT_EQ(CBS_DROPDOWNLIST, styles[3] & 3);
-    EXPECT_TRUE(styles[3] & CBS_SORT);
-    EXPECT_EQ(SS_ETCHEDFRAME, styles[6] & SS_TYPEMASK);
-    for (int i = 7; i < 11; ++i) EXPECT_EQ(SS_CENTER, styles[i] & SS_TYPEMASK) << i;
+TEST_F(UsersTest, UserDialogFollowsItsTemplate) {
+    using namespace harness;
+    const DialogTemplate user = {"Информация о пользователе", 160, 177,
+                                 {{IDC_USERNAME, kEdit, "", 18, 24, 124, 12},
+                                  {IDC_USERIP, kEdit, "", 18, 52, 124, 12},
+                                  {IDC_USERPASSWORD, kEdit, "", 18, 80, 124, 12},
+                                  {IDC_USERSTATUS, kSortedDropList, "", 18, 108, 124, 51},
+                                  {IDOK, kPushButton, "Да", 52, 136, 56, 16},
+                                  {IDCANCEL, kPushButton, "Отмена", 52, 156, 56, 16},
+                                  {101, kEtchedFrame, "", 4, 4, 152, 128},
+                                  {102, kCentredText, "Имя пользователя:", 44, 12, 72, 8},
+                                  {103, kCentredText, "IP-адрес пользователя", 32, 40, 96, 8},
+                                  {100, kCentredText, "Пароль:", 66, 68, 28, 8},
+                                  {104, kCentredText, "Статус пользователя:", 34, 96, 92, 8}}};
+    ExpectDialog(IDM_NEWUSER, user);
 }

@@ -7,15 +7,13 @@
 #include "fileio.h"
 #include "fixture.h"
 
-using harness::Box;
 using harness::ListColumnCaption;
 using harness::MenuEnabled;
 using harness::Text;
 
 namespace {
 
-struct ControlSpec { int id; const char* cls; const char* text; int x, y, w, h; };
-const ControlSpec kControls[] = {
+const harness::ChildSpec kControls[] = {
     {IDM_START, "Button", "Старт", 12, 380, 80, 40},
     {IDM_STOP, "Button", "Стоп", 100, 380, 80, 40},
     {IDM_PAUSE, "Button", "Приостановить", 470, 380, 140, 40},
@@ -26,39 +24,16 @@ const ControlSpec kControls[] = {
 
 TEST_F(ServerTest, MainWindowHasTheClassTitleSizeAndStyle) {
     OpenWindowWithPassword("pw");
-    EXPECT_EQ("Application", harness::ClassName(wnd));
-    EXPECT_EQ("POP3 - СЕРВЕР.", Text(wnd));
-    RECT r;
-    GetWindowRect(wnd, &r);
-    EXPECT_EQ(640, r.right - r.left);
-    EXPECT_EQ(480, r.bottom - r.top);
-    LONG style = GetWindowLongA(wnd, GWL_STYLE);
-    EXPECT_EQ(static_cast<LONG>(WS_OVERLAPPEDWINDOW), style & WS_OVERLAPPEDWINDOW);
-    EXPECT_EQ(nullptr, GetParent(wnd));
-
-    WNDCLASSEXA wc = {sizeof wc};
-    ASSERT_TRUE(GetClassInfoExA(GetModuleHandleA(nullptr), "Application", &wc));
-    EXPECT_EQ(static_cast<UINT>(CS_HREDRAW | CS_VREDRAW), wc.style);
-    EXPECT_EQ(reinterpret_cast<HBRUSH>(1), wc.hbrBackground);
-    EXPECT_NE(nullptr, wc.hIcon);
-    EXPECT_EQ(0, wc.cbClsExtra);
-    EXPECT_EQ(0, wc.cbWndExtra);
+    ExpectMainWindow("POP3 - СЕРВЕР.");
     EXPECT_NE(nullptr, GetMenu(wnd)) << "the class menu IDM_MENU";
 }
 
 TEST_F(ServerTest, ChildControlsStandWhereTheyBelongAndStayOnResize) {
     OpenWindowWithPassword("pw");
     for (int pass = 0; pass < 2; ++pass) {
-        for (const ControlSpec& c : kControls) {
+        for (const harness::ChildSpec& c : kControls) {
             HWND h = GetDlgItem(wnd, c.id);
-            ASSERT_NE(nullptr, h) << c.id;
-            EXPECT_EQ(c.cls, harness::ClassName(h)) << c.id;
-            EXPECT_EQ(c.text, Text(h)) << c.id;
-            RECT r = harness::RectInParent(h);
-            EXPECT_EQ(c.x, r.left) << c.id;
-            EXPECT_EQ(c.y, r.top) << c.id;
-            EXPECT_EQ(c.w, r.right - r.left) << c.id;
-            EXPECT_EQ(c.h, r.bottom - r.top) << c.id;
+            harness::ExpectChild(h, c);
             EXPECT_TRUE(GetWindowLongA(h, GWL_STYLE) & WS_VISIBLE) << c.id;
             EXPECT_EQ(0, GetWindowLongA(h, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY & ~WS_EX_CLIENTEDGE) << c.id;
         }
@@ -153,56 +128,56 @@ namespace {
 
 class StartupTest : public ServerTest {
 protected:
-    // Opens the window and checks its one start-up warning about Admin.psw: text, caption, icon,
-    // owner, the beep just before it, and that it came before the window was shown.
+    // Opens the window and checks its one start-up warning about Admin.psw: the warning, the beep
+    // just before it, that it came before the window was shown, and that the password is empty.
     void OpenExpectingWarning(const char* text) {
         bool visible_at_box = true;
-        modals->on_box = [&](const Box&, HWND owner) { visible_at_box = IsWindowVisible(owner) != FALSE; };
+        modals->on_box = [&](const harness::Box&, HWND owner) { visible_at_box = IsWindowVisible(owner) != FALSE; };
         OpenWindow();
         ASSERT_EQ(1u, modals->boxes.size());
-        const Box& b = modals->boxes[0];
-        EXPECT_EQ(text, b.text);
-        EXPECT_EQ("Ошибка.", b.caption);
-        EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), b.icon);
-        EXPECT_EQ(wnd, b.owner);
-        EXPECT_EQ(1, b.beeps) << "the beep comes just before the box";
-        EXPECT_EQ(0u, g_beeps.types[0]);
+        ExpectWarning(0, text, 1);
         EXPECT_FALSE(visible_at_box);
+        EXPECT_EQ(std::string(ADMIN_PASSWORD_SIZE + 1, '\0'), std::string(g_server.admin_password, ADMIN_PASSWORD_SIZE + 1));
     }
 };
 
 }  // namespace
 
-TEST_F(StartupTest, MissingPasswordFileWarnsBeforeTheWindowShows) {
-    OpenExpectingWarning("Файл пароля поврежден или не существует!");
-    EXPECT_EQ(std::string(ADMIN_PASSWORD_SIZE + 1, '\0'), std::string(g_server.admin_password, ADMIN_PASSWORD_SIZE + 1));
-    // The window is created all the same, with its usual enabling.
-    EXPECT_TRUE(IsWindow(wnd));
-    EXPECT_TRUE(IsWindowEnabled(g_server.start_button));
-    EXPECT_FALSE(MenuEnabled(wnd, IDM_NEWUSER));
+TEST_F(StartupTest, PasswordFileMissingHeldElsewhereOrAFolderWarnsBeforeTheWindowShows) {
+    for (int way = 0; way < 3; ++way) {
+        SCOPED_TRACE(way);
+        HANDLE held = INVALID_HANDLE_VALUE;
+        if (way == 1) {
+            ASSERT_TRUE(harness::WriteBytes("Admin.psw", "secret"));
+            held = CreateFileA("Admin.psw", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+            ASSERT_NE(INVALID_HANDLE_VALUE, held);
+        }
+        if (way == 2) {
+            ASSERT_TRUE(CreateDirectoryA("Admin.psw", nullptr));
+        }
+        OpenExpectingWarning("Файл пароля поврежден или не существует!");
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+        EXPECT_EQ(way == 2, harness::DirExists("Admin.psw"));
+        // The window is created all the same, with its usual enabling.
+        EXPECT_TRUE(IsWindow(wnd));
+        EXPECT_TRUE(IsWindowEnabled(g_server.start_button));
+        EXPECT_FALSE(MenuEnabled(wnd, IDM_NEWUSER));
+        DestroyWindow(wnd);
+        DeleteFileA("Admin.psw");
+        FreshState();
+        modals->boxes.clear();
+    }
 }
 
 TEST_F(StartupTest, PasswordFileThatCannotBeReadWarnsBeforeTheWindowShows) {
     ASSERT_TRUE(harness::WriteBytes("Admin.psw", "secret"));
     g_read_fails = true;   // the file opens, the read under it fails
     OpenExpectingWarning("Ошибка при чтении файла пароля!");
-    EXPECT_STREQ("", g_server.admin_password) << "the password stays empty";
     EXPECT_EQ("secret", harness::ReadBytes("Admin.psw"));
     // The file was closed: another program can open it without sharing.
     HANDLE h = CreateFileA("Admin.psw", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(INVALID_HANDLE_VALUE, h);
     if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
-}
-
-TEST_F(ServerTest, PasswordFileHeldOpenElsewhereCountsAsMissing) {
-    ASSERT_TRUE(harness::WriteBytes("Admin.psw", "secret"));
-    HANDLE held = CreateFileA("Admin.psw", GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, held);
-    OpenWindow();
-    CloseHandle(held);
-    ASSERT_EQ(1u, modals->boxes.size());
-    EXPECT_EQ("Файл пароля поврежден или не существует!", modals->boxes[0].text);
-    EXPECT_STREQ("", g_server.admin_password);
 }
 
 TEST_F(ServerTest, PasswordIsReadFromFilesOfAnyLength) {
@@ -215,8 +190,7 @@ TEST_F(ServerTest, PasswordIsReadFromFilesOfAnyLength) {
         {"15 bytes: only the first 11 count", "0123456789ABCDE", "0123456789A"},
     };
     for (const Case& c : cases) {
-        ResetServerState();
-        g_server.instance = GetModuleHandleA(nullptr);
+        FreshState();
         size_t boxes_before = modals->boxes.size();
         OpenWindowWithPassword(c.file);
         EXPECT_EQ(boxes_before, modals->boxes.size()) << c.label;
@@ -224,168 +198,23 @@ TEST_F(ServerTest, PasswordIsReadFromFilesOfAnyLength) {
         EXPECT_EQ('\0', g_server.admin_password[ADMIN_PASSWORD_SIZE]) << c.label;
         EXPECT_EQ(c.file, harness::ReadBytes("Admin.psw")) << c.label << ": the file is not changed";
         DestroyWindow(wnd);
-        WSADATA wsa;
-        WSAStartup(0x0101, &wsa);   // the shutdown cleaned WinSock up
     }
 }
 
 // ---- About ---------------------------------------------------------------------------------
 
-TEST_F(ServerTest, AboutDialogShowsItsTextsAndClosesWithOk) {
+TEST_F(ServerTest, AboutDialogFollowsItsTemplateAndClosesWithOk) {
+    using namespace harness;
+    const DialogTemplate about = {"О программе", 214, 74,
+                                  {{1, kPushButton, "OK", 132, 56, 68, 14},
+                                   {101, kCentredText, "POP3 - Сервер", 28, 8, 68, 8},
+                                   {103, kEtchedFrame, "", 4, 4, 116, 68},
+                                   {104, kEtchedLine, "", 14, 20, 96, 1},
+                                   {105, kLeftText, "Post Office Protocol version 3", 14, 28, 96, 8},
+                                   {106, kCentredText, "RFC - 1081", 32, 52, 60, 8},
+                                   {107, kEtchedLine, "", 12, 44, 100, 1}}};
     OpenWindowWithPassword("pw");
-    std::string caption, texts[7];
-    DWORD style = 0, exstyle = 0;
-    modals->OnDialog([&](HWND dlg) {
-        caption = Text(dlg);
-        const int ids[] = {1, 101, 103, 104, 105, 106, 107};
-        for (int i = 0; i < 7; ++i) texts[i] = harness::ItemText(dlg, ids[i]);
-        style = GetWindowLongA(dlg, GWL_STYLE);
-        exstyle = GetWindowLongA(dlg, GWL_EXSTYLE);
-        return IDOK;
-    });
-    Command(IDM_ABOUT);
-    EXPECT_EQ(0, modals->PendingActions());
-    EXPECT_EQ("О программе", caption);
-    EXPECT_EQ("OK", texts[0]);
-    EXPECT_EQ("POP3 - Сервер", texts[1]);
-    EXPECT_EQ("Post Office Protocol version 3", texts[4]);
-    EXPECT_EQ("RFC - 1081", texts[5]);
-    EXPECT_TRUE(style & WS_CAPTION);
-    EXPECT_TRUE(style & WS_SYSMENU);
-    EXPECT_TRUE(exstyle & WS_EX_CONTEXTHELP);
-    EXPECT_TRUE(exstyle & WS_EX_DLGMODALFRAME);
-}
-
-// ---- Dialog templates ----------------------------------------------------------------------
-
-namespace {
-
-enum class Kind { PushButton, Edit, StaticLeft, StaticCentre, EtchedFrame, EtchedLine };
-
-// One control of a dialog template; the rectangle in dialog units.
-struct DlgControl { int id; Kind kind; const char* text; int x, y, w, h; };
-
-struct DlgLayout {
-    std::string caption;
-    LONG style = 0, exstyle = 0;
-    RECT client = {};
-    RECT client_expected = {};
-    std::vector<int> order;                        // control ids as the dialog holds them
-    std::vector<std::string> faults;               // one line per control that differs
-};
-
-// Checks every control against the template and records the dialog's own frame.
-DlgLayout ReadLayout(HWND dlg, const std::vector<DlgControl>& controls, int cx, int cy) {
-    DlgLayout out;
-    out.caption = Text(dlg);
-    out.style = GetWindowLongA(dlg, GWL_STYLE);
-    out.exstyle = GetWindowLongA(dlg, GWL_EXSTYLE);
-    GetClientRect(dlg, &out.client);
-    out.client_expected = RECT{0, 0, cx, cy};
-    MapDialogRect(dlg, &out.client_expected);
-    for (HWND h = GetWindow(dlg, GW_CHILD); h; h = GetWindow(h, GW_HWNDNEXT)) out.order.push_back(GetDlgCtrlID(h));
-    for (const DlgControl& c : controls) {
-        std::string where = std::to_string(c.id) + ": ";
-        HWND h = GetDlgItem(dlg, c.id);
-        if (!h) { out.faults.push_back(where + "missing"); continue; }
-        // The dialog manager converts the position and the size each on its own.
-        RECT want = {c.x, c.y, c.w, c.h};
-        MapDialogRect(dlg, &want);
-        want.right += want.left;
-        want.bottom += want.top;
-        RECT got = harness::RectInParent(h);
-        // The system draws an etched line a little wider than its template asks.
-        if (c.kind == Kind::EtchedLine && got.right > want.right && got.right <= want.right + 2) got.right = want.right;
-        if (!EqualRect(&want, &got))
-            out.faults.push_back(where + "rectangle " + std::to_string(got.left) + "," + std::to_string(got.top) + "," +
-                                 std::to_string(got.right) + "," + std::to_string(got.bottom) + " instead of " +
-                                 std::to_string(want.left) + "," + std::to_string(want.top) + "," +
-                                 std::to_string(want.right) + "," + std::to_string(want.bottom));
-        if (Text(h) != c.text) out.faults.push_back(where + "text \"" + Text(h) + "\"");
-        LONG st = GetWindowLongA(h, GWL_STYLE);
-        LONG ex = GetWindowLongA(h, GWL_EXSTYLE);
-        std::string cls = harness::ClassName(h);
-        bool ok = true;
-        switch (c.kind) {
-        case Kind::PushButton:
-            ok = _stricmp(cls.c_str(), "Button") == 0 && (st & BS_TYPEMASK) == BS_PUSHBUTTON &&
-                 (st & BS_CENTER) == BS_CENTER && (st & WS_TABSTOP);
-            break;
-        case Kind::Edit:
-            // The edit control trades WS_BORDER for a client edge when it is made.
-            ok = _stricmp(cls.c_str(), "Edit") == 0 && (st & ES_PASSWORD) && !(st & ES_AUTOHSCROLL) &&
-                 (st & WS_TABSTOP) && ((st & WS_BORDER) || (ex & WS_EX_CLIENTEDGE));
-            break;
-        case Kind::StaticLeft:   ok = _stricmp(cls.c_str(), "Static") == 0 && (st & SS_TYPEMASK) == SS_LEFT; break;
-        case Kind::StaticCentre: ok = _stricmp(cls.c_str(), "Static") == 0 && (st & SS_TYPEMASK) == SS_CENTER; break;
-        case Kind::EtchedFrame:  ok = _stricmp(cls.c_str(), "Static") == 0 && (st & SS_TYPEMASK) == SS_ETCHEDFRAME; break;
-        case Kind::EtchedLine:   ok = _stricmp(cls.c_str(), "Static") == 0 && (st & SS_TYPEMASK) == SS_ETCHEDHORZ; break;
-        }
-        if (!ok) out.faults.push_back(where + "class " + cls + " or style " + std::to_string(st));
-    }
-    return out;
-}
-
-struct DlgCase {
-    const char* label;
-    int command;
-    const char* caption;
-    int cx, cy;
-    std::vector<DlgControl> controls;   // in template order
-};
-
-}  // namespace
-
-TEST_F(ServerTest, DialogsFollowTheirTemplates) {
-    const DlgCase cases[] = {
-        {"About", IDM_ABOUT, "О программе", 214, 74,
-         {{1, Kind::PushButton, "OK", 132, 56, 68, 14},
-          {101, Kind::StaticCentre, "POP3 - Сервер", 28, 8, 68, 8},
-          {103, Kind::EtchedFrame, "", 4, 4, 116, 68},
-          {104, Kind::EtchedLine, "", 14, 20, 96, 1},
-          {105, Kind::StaticLeft, "Post Office Protocol version 3", 14, 28, 96, 8},
-          {106, Kind::StaticCentre, "RFC - 1081", 32, 52, 60, 8},
-          {107, Kind::EtchedLine, "", 12, 44, 100, 1}}},
-        {"password", IDM_PASSWORD, "Пароль", 145, 89,
-         {{IDC_ADMINPASSWORD, Kind::Edit, "", 8, 24, 128, 12},
-          {IDOK, Kind::PushButton, "Да", 47, 52, 50, 14},
-          {IDCANCEL, Kind::PushButton, "Отмена", 47, 68, 50, 14},
-          {100, Kind::StaticLeft, "Введите пароль:", 42, 12, 60, 8},
-          {101, Kind::EtchedFrame, "", 4, 4, 136, 40}}},
-    };
-    OpenWindowWithPassword("pw");
-    for (const DlgCase& c : cases) {
-        SCOPED_TRACE(c.label);
-        DlgLayout got;
-        std::vector<int> tab_order;
-        modals->OnDialog([&](HWND dlg) {
-            got = ReadLayout(dlg, c.controls, c.cx, c.cy);
-            HWND first = GetNextDlgTabItem(dlg, nullptr, FALSE);
-            for (HWND h = first; h;) {
-                tab_order.push_back(GetDlgCtrlID(h));
-                h = GetNextDlgTabItem(dlg, h, FALSE);
-                if (h == first) break;
-            }
-            return c.command == IDM_ABOUT ? IDOK : IDCANCEL;
-        });
-        Command(c.command);
-        ASSERT_EQ(0, modals->PendingActions());
-        EXPECT_EQ(c.caption, got.caption);
-        EXPECT_TRUE(got.faults.empty()) << ::testing::PrintToString(got.faults);
-        std::vector<int> ids;
-        for (const DlgControl& k : c.controls) ids.push_back(k.id);
-        EXPECT_EQ(ids, got.order) << "controls in the order of the template";
-        EXPECT_TRUE(EqualRect(&got.client, &got.client_expected)) << "size in dialog units";
-        const LONG style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_3DLOOK | DS_CONTEXTHELP;
-        EXPECT_EQ(style, got.style & style);
-        EXPECT_EQ(static_cast<LONG>(WS_EX_DLGMODALFRAME | WS_EX_CONTEXTHELP),
-                  got.exstyle & (WS_EX_DLGMODALFRAME | WS_EX_CONTEXTHELP));
-        // Tab stops in template order: the password dialog starts at its field.
-        std::vector<int> stops;
-        for (const DlgControl& k : c.controls)
-            if (k.kind == Kind::PushButton || k.kind == Kind::Edit) stops.push_back(k.id);
-        EXPECT_EQ(stops, tab_order);
-    }
+    ExpectDialog(IDM_ABOUT, about, IDOK);
     EXPECT_TRUE(modals->boxes.empty());
 }
 
@@ -450,23 +279,9 @@ TEST_F(ServerTest, ExitAndCloseBoxBothShutDownWithCodeZero) {
         EXPECT_EQ(INVALID_SOCKET, g_server.listener) << way;
         EXPECT_TRUE(modals->boxes.empty()) << way;
 
-        WSADATA wsa;
-        ASSERT_EQ(0, WSAStartup(0x0101, &wsa));
         SOCKET again = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         EXPECT_EQ(0, bind(again, reinterpret_cast<sockaddr*>(&a), sizeof a)) << "the listener was closed";
         closesocket(again);
-        winsock_started = true;
-        ResetServerState();
-        g_server.instance = GetModuleHandleA(nullptr);
+        FreshState();
     }
-}
-
-TEST_F(ServerTest, PasswordFileThatIsAFolderGivesAWarning) {
-    ASSERT_TRUE(CreateDirectoryA("Admin.psw", nullptr));
-    OpenWindow();
-    ASSERT_EQ(1u, modals->boxes.size());
-    EXPECT_EQ("Файл пароля поврежден или не существует!", modals->boxes[0].text);
-    EXPECT_EQ(static_cast<UINT>(MB_ICONWARNING), modals->boxes[0].icon);
-    EXPECT_STREQ("", g_server.admin_password);
-    EXPECT_TRUE(harness::DirExists("Admin.psw"));
 }

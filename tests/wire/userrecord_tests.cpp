@@ -4,31 +4,14 @@
 #include <cstring>
 #include <string>
 
-#include "userrecord.h"
+#include "../harness/records.h"
 
-namespace {
-
-UserRecord Make(const char* name, const char* ip, const char* pw, std::int32_t count, std::int32_t level) {
-    UserRecord r = {};
-    CopyText(r.name, sizeof r.name, name);
-    CopyText(r.ip_address, sizeof r.ip_address, ip);
-    CopyText(r.password, sizeof r.password, pw);
-    r.letter_count = count;
-    r.access_level = level;
-    return r;
-}
-
-std::string Encode(const UserRecord& r) {
-    unsigned char b[USER_RECORD_SIZE];
-    std::memset(b, 0xee, sizeof b);
-    EncodeUserRecord(r, b);
-    return std::string(reinterpret_cast<char*>(b), sizeof b);
-}
-
-}  // namespace
+using records::Bytes;
+using records::Decode;
+using records::User;
 
 TEST(UserRecord, EveryFieldAtItsOffset) {
-    std::string b = Encode(Make("Иван", "192.168.0.1", "пароль", 3, ACCESS_READ_ONLY));
+    std::string b = Bytes(User("Иван", "192.168.0.1", "пароль", ACCESS_READ_ONLY, 3));
     ASSERT_EQ(55u, b.size());
     EXPECT_EQ(std::string("\xc8\xe2\xe0\xed", 4) + std::string(16, '\0'), b.substr(0, 20));
     EXPECT_EQ(std::string("192.168.0.1") + std::string(6, '\0'), b.substr(20, 17));
@@ -38,28 +21,21 @@ TEST(UserRecord, EveryFieldAtItsOffset) {
 }
 
 TEST(UserRecord, SignedLittleEndianNumbers) {
-    std::string b = Encode(Make("a", "", "", 0x01020304, -1));
+    std::string b = Bytes(User("a", "", "", -1, 0x01020304));
     EXPECT_EQ(std::string("\x04\x03\x02\x01", 4), b.substr(47, 4));
     EXPECT_EQ(std::string("\xff\xff\xff\xff", 4), b.substr(51, 4));
-    UserRecord back = {};
-    unsigned char raw[USER_RECORD_SIZE];
-    std::memcpy(raw, b.data(), sizeof raw);
-    DecodeUserRecord(raw, back);
+    UserRecord back = Decode(b);
     EXPECT_EQ(0x01020304, back.letter_count);
     EXPECT_EQ(-1, back.access_level);
 }
 
 TEST(UserRecord, LongestFieldsKeepEveryCharacter) {
     const std::string name19(19, 'n'), ip16(16, '1'), pw9(9, 'p');
-    UserRecord r = Make(name19.c_str(), ip16.c_str(), pw9.c_str(), 0, ACCESS_FULL);
-    std::string b = Encode(r);
+    std::string b = Bytes(User(name19.c_str(), ip16.c_str(), pw9.c_str()));
     EXPECT_EQ(name19 + '\0', b.substr(0, 20)) << "NUL at byte 19";
     EXPECT_EQ(ip16 + '\0', b.substr(20, 17));
     EXPECT_EQ(pw9 + '\0', b.substr(37, 10));
-    unsigned char raw[USER_RECORD_SIZE];
-    std::memcpy(raw, b.data(), sizeof raw);
-    UserRecord back = {};
-    DecodeUserRecord(raw, back);
+    UserRecord back = Decode(b);
     EXPECT_EQ(name19, back.name);
     EXPECT_EQ(ip16, back.ip_address);
     EXPECT_EQ(pw9, back.password);
@@ -67,7 +43,7 @@ TEST(UserRecord, LongestFieldsKeepEveryCharacter) {
 }
 
 TEST(UserRecord, CopyTextCutsToTheField) {
-    UserRecord r = Make(std::string(20, 'x').c_str(), std::string(17, '2').c_str(), std::string(10, 'q').c_str(), 0, 0);
+    UserRecord r = User(std::string(20, 'x').c_str(), std::string(17, '2').c_str(), std::string(10, 'q').c_str());
     EXPECT_EQ(std::string(19, 'x'), r.name);
     EXPECT_EQ(std::string(16, '2'), r.ip_address);
     EXPECT_EQ(std::string(9, 'q'), r.password);
@@ -86,9 +62,9 @@ TEST(UserRecord, DamagedTextFieldsWithoutNulAreReadBounded) {
 }
 
 TEST(UserRecord, BytesAfterTheNulAreWrittenAsZero) {
-    UserRecord r = Make("ab", "", "", 0, 0);
+    UserRecord r = User("ab", "", "");
     std::memset(r.name + 3, 'J', sizeof r.name - 3);   // junk behind the terminator
-    std::string b = Encode(r);
+    std::string b = Bytes(r);
     EXPECT_EQ(std::string("ab") + std::string(18, '\0'), b.substr(0, 20));
 }
 

@@ -17,31 +17,6 @@
 
 namespace e2e {
 
-const std::string kOk("+Ok\0", 4);
-const std::string kErr("-Erro", 5);
-
-std::string Cmd(const std::string& text) {
-    std::string f(wire::COMMAND_FRAME_SIZE, '\0');
-    std::memcpy(&f[0], text.data(), text.size() < f.size() ? text.size() : f.size());
-    return f;
-}
-
-std::string Hex(const std::string& bytes) {
-    std::string out;
-    char b[4];
-    for (unsigned char c : bytes) {
-        std::snprintf(b, sizeof b, "%02x ", c);
-        out += b;
-    }
-    return out;
-}
-
-std::string StatusOf(const std::string& reply) {
-    if (reply.size() == 5 && reply.compare(0, 4, kOk) == 0) return "+Ok";
-    if (reply == kErr) return "-Erro";
-    return "other(" + std::to_string(reply.size()) + "): " + Hex(reply.substr(0, 24));
-}
-
 Pop3Client::~Pop3Client() { Close(); }
 
 bool Pop3Client::Connect(int port, int ms) {
@@ -111,9 +86,7 @@ std::string Pop3Client::Read(std::size_t n, int ms) {
 std::string Pop3Client::Ask(const std::string& text, int ms) {
     if (!SendRaw(Cmd(text))) return "";
     std::string head = Read(wire::STATUS_FRAME_SIZE, ms);
-    wire::Command c = wire::ParseCommand(reinterpret_cast<const unsigned char*>(Cmd(text).data()),
-                                         wire::COMMAND_FRAME_SIZE).cmd;
-    std::size_t size = wire::ReplySize(c, reinterpret_cast<const unsigned char*>(head.data()), head.size());
+    std::size_t size = frames::ReplySize(text, head);
     if (head.size() == wire::STATUS_FRAME_SIZE && size > head.size()) head += Read(size - head.size(), ms);
     return head;
 }

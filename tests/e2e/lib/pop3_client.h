@@ -4,17 +4,15 @@
 #include <cstddef>
 #include <string>
 
+#include "tests/harness/frames.h"
+
 namespace e2e {
 
-// 100 bytes: the text, then zeros.
-std::string Cmd(const std::string& text);
-
-extern const std::string kOk;    // "+Ok" and its NUL
-extern const std::string kErr;   // "-Erro"
-
-// "+Ok" or "-Erro" for a status frame, a hex dump for anything else.
-std::string StatusOf(const std::string& reply);
-std::string Hex(const std::string& bytes);
+using frames::Cmd;
+using frames::Hex;
+using frames::kErr;
+using frames::kOk;
+using frames::StatusOf;
 
 class Pop3Client {
 public:

@@ -1,6 +1,6 @@
 #include "wine_app.h"
 
-#include "userrecord.h"
+#include "tests/harness/records.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -83,14 +83,7 @@ std::string ReadFile(const std::string& path) {
 }
 
 std::string UserBytes(const char* name, const char* password, int access) {
-    UserRecord r = {};
-    CopyText(r.name, sizeof r.name, name);
-    CopyText(r.ip_address, sizeof r.ip_address, "127.0.0.1");
-    CopyText(r.password, sizeof r.password, password);
-    r.access_level = access;
-    unsigned char raw[USER_RECORD_SIZE];
-    EncodeUserRecord(r, raw);
-    return std::string(reinterpret_cast<const char*>(raw), sizeof raw);
+    return records::Bytes(records::User(name, "127.0.0.1", password, access));
 }
 
 bool Exists(const std::string& path) {

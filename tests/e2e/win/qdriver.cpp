@@ -23,58 +23,11 @@
 #include <cstring>
 
 #include "server/resource.h"
+#include "tests/e2e/win/driver.h"
 
 namespace {
 
-HWND g_main;
-DWORD g_pid;
-
-void Text(HWND h, char* out, int size) {
-    out[0] = '\0';
-    DWORD_PTR n = 0;
-    SendMessageTimeoutA(h, WM_GETTEXT, size, reinterpret_cast<LPARAM>(out), SMTO_ABORTIFHUNG, 2000, &n);
-    out[size - 1] = '\0';
-}
-
-bool WaitMain(DWORD ms) {
-    DWORD end = GetTickCount() + ms;
-    do {
-        g_main = FindWindowA("Application", "POP3 - СЕРВЕР.");
-        // The window can be found while its creation is still running; it is shown only after.
-        if (g_main && IsWindowVisible(g_main) && GetDlgItem(g_main, IDM_PAUSE) && GetDlgItem(g_main, IDC_USERLIST)) {
-            GetWindowThreadProcessId(g_main, &g_pid);
-            return true;
-        }
-        Sleep(20);
-    } while (static_cast<LONG>(GetTickCount() - end) < 0);
-    return false;
-}
-
-struct FindBox { DWORD pid; HWND found; };
-
-BOOL CALLBACK FindBoxProc(HWND h, LPARAM l) {
-    FindBox* f = reinterpret_cast<FindBox*>(l);
-    DWORD pid = 0;
-    GetWindowThreadProcessId(h, &pid);
-    char cls[32] = "";
-    GetClassNameA(h, cls, sizeof cls);
-    if (pid == f->pid && std::strcmp(cls, "#32770") == 0 && IsWindowVisible(h) && GetDlgItem(h, 0xFFFF)) {
-        f->found = h;
-        return FALSE;
-    }
-    return TRUE;
-}
-
-HWND WaitBox(DWORD ms) {
-    DWORD end = GetTickCount() + ms;
-    do {
-        FindBox f = {g_pid, nullptr};
-        EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&f));
-        if (f.found) return f.found;
-        Sleep(20);
-    } while (static_cast<LONG>(GetTickCount() - end) < 0);
-    return nullptr;
-}
+using namespace driver;
 
 // Icon handles of another process differ from ours: the icon is told by its pixels.
 bool IconPixels(HICON icon, unsigned (&px)[32 * 32]) {
@@ -118,38 +71,18 @@ const char* IconName(HWND box) {
 }
 
 void PrintBox(HWND box) {
-    char caption[256], text[1024];
-    Text(box, caption, sizeof caption);
-    Text(GetDlgItem(box, 0xFFFF), text, sizeof text);
-    std::printf("box\t%s\t%s\t%s\t%d\n", caption, text, IconName(box), GetWindow(box, GW_OWNER) == g_main ? 1 : 0);
-    PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(GetDlgItem(box, IDOK)));
-    for (int i = 0; i < 100 && IsWindow(box); ++i) Sleep(20);
+    std::printf("box\t%s\t%s\t%s\t%d\n", Text(box).c_str(), Text(GetDlgItem(box, 0xFFFF)).c_str(), IconName(box),
+                GetWindow(box, GW_OWNER) == g_main ? 1 : 0);
+    CloseBox(box);
 }
 
 void PrintRows() {
-    HWND list = GetDlgItem(g_main, IDC_USERLIST);
-    HANDLE proc = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, g_pid);
-    if (!proc) return;
-    char* remote = static_cast<char*>(VirtualAllocEx(proc, nullptr, 4096, MEM_COMMIT, PAGE_READWRITE));
-    int count = static_cast<int>(SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
-    for (int row = 0; row < count && remote; ++row) {
+    Remote r(GetDlgItem(g_main, IDC_USERLIST));
+    for (int row = 0; row < r.Rows(); ++row) {
         std::printf("row");
-        for (int sub = 0; sub < 5; ++sub) {
-            LVITEMA it = {};
-            it.iSubItem = sub;
-            it.cchTextMax = 256;
-            it.pszText = remote + sizeof(LVITEMA);
-            WriteProcessMemory(proc, remote, &it, sizeof it, nullptr);
-            WriteProcessMemory(proc, remote + sizeof(LVITEMA), "", 1, nullptr);
-            SendMessageA(list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(remote));
-            char buf[257] = "";
-            ReadProcessMemory(proc, remote + sizeof(LVITEMA), buf, 256, nullptr);
-            std::printf("\t%s", buf);
-        }
+        for (int sub = 0; sub < 5; ++sub) std::printf("\t%s", r.Cell(row, sub).c_str());
         std::printf("\n");
     }
-    if (remote) VirtualFreeEx(proc, remote, 0, MEM_RELEASE);
-    CloseHandle(proc);
 }
 
 int TryBind(int port) {
@@ -177,24 +110,21 @@ int main(int argc, char** argv) {
             ++i;
             continue;
         }
-        if (!g_main && !WaitMain(std::strcmp(a, "wait") == 0 ? 15000 : 3000)) {
+        if (!g_main && !WaitMain("POP3 - СЕРВЕР.", IDM_PAUSE, IDC_USERLIST, std::strcmp(a, "wait") == 0 ? 15000 : 3000)) {
             std::printf("no window\n");
             return 2;
         }
         if (std::strcmp(a, "wait") == 0) {
             std::printf("ready\n");
         } else if (std::strcmp(a, "cmd") == 0) {
-            PostMessageA(g_main, WM_COMMAND, MAKEWPARAM(std::atoi(next), 0), 0);
-            // Give the posted command its turn; a command that opens a box is left inside it.
-            Sleep(100);
-            SendMessageTimeoutA(g_main, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 1000, nullptr);
+            PostCommand(std::atoi(next));
             ++i;
         } else if (std::strcmp(a, "state") == 0) {
             std::printf("state start=%d stop=%d pause=%d\n", IsWindowEnabled(GetDlgItem(g_main, IDM_START)) ? 1 : 0,
                         IsWindowEnabled(GetDlgItem(g_main, IDM_STOP)) ? 1 : 0,
                         IsWindowEnabled(GetDlgItem(g_main, IDM_PAUSE)) ? 1 : 0);
         } else if (std::strcmp(a, "box") == 0 || std::strcmp(a, "nobox") == 0) {
-            HWND box = WaitBox(static_cast<DWORD>(std::atoi(next)));
+            HWND box = WaitDialog(0xFFFF, static_cast<DWORD>(std::atoi(next)));
             if (box) PrintBox(box);
             else if (a[0] == 'n') std::printf("nobox\n");
             else { std::printf("no box came\n"); ++failures; }
