@@ -3,6 +3,7 @@
 
 #include "engine.h"
 #include "server.h"
+#include "standard.h"
 #include "users.h"
 
 namespace {
@@ -49,6 +50,7 @@ void OnStartCommand() {
     }
     EnableButton(g_server.start_button, false);
     EnableButton(g_server.stop_button, true);
+    StartStandard();
 }
 
 void OnStopCommand() {
@@ -57,6 +59,7 @@ void OnStopCommand() {
     if (closesocket(g_server.listener) == SOCKET_ERROR) SocketError("Socket not closed.");
     g_server.listener = INVALID_SOCKET;
     DropClient();
+    StopStandard();
     EnableButton(g_server.stop_button, false);
     EnableButton(g_server.start_button, true);
 }
@@ -64,5 +67,6 @@ void OnStopCommand() {
 void OnPauseCommand() {
     // The box comes before the button is greyed, as the administrator sees it.
     if (!CloseClient()) SocketError("Socket not closed.");
-    EnableButton(g_server.pause_button, false);
+    DropSessions();
+    ShowConnections();
 }

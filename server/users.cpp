@@ -249,8 +249,21 @@ void ClearUserList() { SendMessageA(g_server.user_list, LVM_DELETEALLITEMS, 0, 0
 
 void GetShownStatus(int user, char* text, int size) { GetCell(user, 4, text, size); }
 
+// The count cell follows what STAT and LIST last found, in either protocol.
 void SetLetterCount(int user, int count) {
-    if (user >= 0 && static_cast<std::uint32_t>(user) < g_users.count) g_users.users[user].letter_count = count;
+    if (user < 0 || static_cast<std::uint32_t>(user) >= g_users.count) return;
+    g_users.users[user].letter_count = count;
+    if (!InSync()) return;   // after Stop the rows are gone
+    char text[16];
+    std::snprintf(text, sizeof text, "%d", count);
+    SetCell(user, 3, text);
+    if (!AccessStatusText(g_users.users[user].access_level)) SetCell(user, 4, text);
+}
+
+int FindUserIndex(const char* name) {
+    for (std::uint32_t i = 0; i < g_users.count && i < MAX_USERS; ++i)
+        if (std::strncmp(g_users.users[i].name, name, NAME_SIZE) == 0) return static_cast<int>(i);
+    return -1;
 }
 
 bool LoadUsers() {

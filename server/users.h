@@ -34,4 +34,6 @@ unsigned UserTableGeneration();
 // letter count of a user, the list emptied by Stop.
 void GetShownStatus(int user, char* text, int size);
 void SetLetterCount(int user, int count);
+// The first record whose name is exactly `name`, -1 when none.
+int FindUserIndex(const char* name);
 void ClearUserList();

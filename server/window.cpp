@@ -7,6 +7,7 @@
 #include "mailbox.h"
 #include "password.h"
 #include "server.h"
+#include "standard.h"
 #include "users.h"
 #include "wire.h"
 
@@ -88,9 +89,16 @@ void CloseSocketSlot(SOCKET& s) {
 LRESULT OnDestroy() {
     CloseSocketSlot(g_server.listener);
     CloseSocketSlot(g_server.client);
+    StopStandard();
     if (WSACleanup() != 0) SocketError("WinSock DLL not terminated.");
     PostQuitMessage(0);
     return 0;
+}
+
+// After a user command: every conversation keeps to its user by name, or ends.
+void FollowUsers() {
+    FollowUserTable();
+    FollowUserTableInSessions();
 }
 
 LRESULT OnCommand(HWND hwnd, int id) {
@@ -101,9 +109,9 @@ LRESULT OnCommand(HWND hwnd, int id) {
     case IDM_SETPASSWORD: OnSetPasswordCommand(); break;
     case IDM_EXIT:        DestroyWindow(hwnd); break;
     case IDM_ABOUT:       DialogBoxParamA(g_server.instance, MAKEINTRESOURCEA(IDD_ABOUT), hwnd, AboutDialogProc, 0); break;
-    case IDM_NEWUSER:     OnNewUserCommand(); FollowUserTable(); break;
-    case IDM_DELUSER:     OnDelUserCommand(); FollowUserTable(); break;
-    case IDM_EDITUSER:    OnEditUserCommand(); FollowUserTable(); break;
+    case IDM_NEWUSER:     OnNewUserCommand(); FollowUsers(); break;
+    case IDM_DELUSER:     OnDelUserCommand(); FollowUsers(); break;
+    case IDM_EDITUSER:    OnEditUserCommand(); FollowUsers(); break;
     case IDM_PAUSE:       OnPauseCommand(); break;
     default: break;
     }
@@ -117,7 +125,7 @@ LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CREATE:      return OnCreate(hwnd);
     case WM_DESTROY:     return OnDestroy();
     case WM_COMMAND:     return OnCommand(hwnd, LOWORD(wp));
-    case WM_SOCKETEVENT: return OnSocketEvent(hwnd, wp, lp);
+    case WM_SOCKETEVENT: return OnStandardEvent(static_cast<SOCKET>(wp), lp) ? 0 : OnSocketEvent(hwnd, wp, lp);
     default:             return DefWindowProcA(hwnd, msg, wp, lp);
     }
 }
@@ -143,4 +151,5 @@ void ResetServerState() {
     ResetUsers();
     ResetMailbox();
     ResetEngine();
+    ResetStandard();
 }
