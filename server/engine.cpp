@@ -33,6 +33,7 @@ struct Engine {
     bool quitting;         // QUIT was answered: close once the reply is out
     bool broken;           // a send failed: the connection is dropped with no commit
     bool peer_closed;      // FD_CLOSE came: read on until the socket says it is at its end
+    bool write_events;     // FD_WRITE was asked for, once a send would have blocked
     unsigned table_seen;   // the user table's generation that `user` indexes
 };
 Engine g_engine;
@@ -43,7 +44,7 @@ bool OutputPending() { return g_engine.out_sent < g_engine.out_len; }
 
 void ResetConnection() {
     g_engine.out_len = g_engine.out_sent = 0;
-    g_engine.quitting = g_engine.broken = g_engine.peer_closed = false;
+    g_engine.quitting = g_engine.broken = g_engine.peer_closed = g_engine.write_events = false;
     wire::CollectorReset(g_engine.in, wire::COMMAND_FRAME_SIZE);
 }
 
@@ -54,7 +55,14 @@ void Flush() {
         int n = send(g_server.client, reinterpret_cast<const char*>(g_engine.out + g_engine.out_sent),
                      static_cast<int>(g_engine.out_len - g_engine.out_sent), 0);
         if (n == SOCKET_ERROR) {
-            if (WSAGetLastError() != WSAEWOULDBLOCK) g_engine.broken = true;
+            if (WSAGetLastError() != WSAEWOULDBLOCK) {
+                g_engine.broken = true;
+            } else if (!g_engine.write_events &&
+                       WSAAsyncSelect(g_server.client, g_server.main, WM_SOCKETEVENT, FD_READ | FD_WRITE | FD_CLOSE) !=
+                           SOCKET_ERROR) {
+                // From now on the connection also says when it can take more.
+                g_engine.write_events = true;
+            }
             return;
         }
         g_engine.out_sent += static_cast<std::size_t>(n);
@@ -293,12 +301,8 @@ void OnAccept() {
     g_engine.requested_name[0] = '\0';
     g_engine.table_seen = UserTableGeneration();
     ResetConnection();
-    // The connection takes the listener's events and FD_WRITE, which says a reply that did not
-    // go out whole can go on.
-    if (WSAAsyncSelect(s, g_server.main, WM_SOCKETEVENT, FD_READ | FD_WRITE | FD_CLOSE) == SOCKET_ERROR) {
-        DropClient();
-        return;
-    }
+    // The connection takes the listener's events; FD_WRITE is asked for only when a reply does
+    // not go out whole (asked for at once, it would post an event per connection for nothing).
     SendStatus(true);
     ShowConnections();
 }

@@ -254,8 +254,10 @@ void SetLetterCount(int user, int count) {
     if (user < 0 || static_cast<std::uint32_t>(user) >= g_users.count) return;
     g_users.users[user].letter_count = count;
     if (!InSync()) return;   // after Stop the rows are gone
-    char text[16];
+    char text[16], shown[16];
     std::snprintf(text, sizeof text, "%d", count);
+    GetCell(user, 3, shown, sizeof shown);
+    if (std::strcmp(text, shown) == 0) return;   // nothing to redraw
     SetCell(user, 3, text);
     if (!AccessStatusText(g_users.users[user].access_level)) SetCell(user, 4, text);
 }
