@@ -75,13 +75,16 @@ void StatisticsBox(const char* text);
 // Enabling of the controls: the connection is down, up without greeting, greeted, logged in.
 enum ControlSet { ControlsIdle, ControlsConnected, ControlsGreeted, ControlsLoggedIn };
 void SetControls(ControlSet set);
+// The text of a letter-list cell, cut to `size` (empty for a row that isn't there).
+void GetLetterCell(int row, int column, char* text, int size);
 
 // Window class, main window and its procedure.
 bool RegisterClientClass(HINSTANCE instance);
 HWND CreateClientWindow(HINSTANCE instance);
 LRESULT CALLBACK ClientWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp);
 
-// Puts the client back to its start-up state (the socket is forgotten, not closed).
+// Puts the client back to its start-up state (the socket is forgotten, not closed; the instance
+// too: the caller sets it).
 void ResetClientState();
 
 // commands.cpp

@@ -6,21 +6,15 @@
 
 namespace {
 
+bool TakeConnectFields(HWND dlg) {
+    GetDlgItemTextA(dlg, IDC_SERVERADDR, g_client.server_addr, SERVER_ADDR_SIZE);
+    GetDlgItemTextA(dlg, IDC_USERNAME, g_client.user_name, USER_NAME_SIZE);
+    GetDlgItemTextA(dlg, IDC_PASSWORD, g_client.password, PASSWORD_SIZE);
+    return true;
+}
+
 INT_PTR CALLBACK ConnectDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
-    if (msg != WM_COMMAND) return FALSE;
-    switch (LOWORD(wp)) {
-    case IDOK:
-        GetDlgItemTextA(dlg, IDC_SERVERADDR, g_client.server_addr, SERVER_ADDR_SIZE);
-        GetDlgItemTextA(dlg, IDC_USERNAME, g_client.user_name, USER_NAME_SIZE);
-        GetDlgItemTextA(dlg, IDC_PASSWORD, g_client.password, PASSWORD_SIZE);
-        EndDialog(dlg, wp);
-        return TRUE;
-    case IDCANCEL:
-        EndDialog(dlg, wp);
-        return TRUE;
-    default:
-        return FALSE;
-    }
+    return msg == WM_COMMAND ? OnDialogButtons(dlg, wp, TakeConnectFields) : FALSE;
 }
 
 // Closes a socket that never became the connection.
@@ -64,13 +58,7 @@ int SelectedLetter(char (&number)[4]) {
     number[0] = 0;
     int row = static_cast<int>(SendMessageA(g_client.letter_list, LVM_GETNEXTITEM, static_cast<WPARAM>(-1),
                                             MAKELPARAM(LVNI_SELECTED, 0)));
-    if (row < 0) return -1;
-    LVITEMA it = {};
-    it.iSubItem = 0;
-    it.pszText = number;
-    it.cchTextMax = sizeof number;
-    SendMessageA(g_client.letter_list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&it));
-    number[sizeof number - 1] = 0;
+    if (row >= 0) GetLetterCell(row, 0, number, sizeof number);
     return row;
 }
 

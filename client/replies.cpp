@@ -85,14 +85,7 @@ void RebuildList(const unsigned char* reply, std::size_t len) {
 void ShowLetter(int row, const unsigned char* reply, std::size_t len) {
     static_assert(LETTER_TEXT_SIZE > wire::DATA_FRAME_SIZE - wire::PAYLOAD_OFFSET, "a letter keeps its NUL");
     char listed[10] = "";
-    if (row >= 0) {
-        LVITEMA it = {};
-        it.iSubItem = 1;
-        it.pszText = listed;
-        it.cchTextMax = sizeof listed;
-        SendMessageA(g_client.letter_list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&it));
-        listed[sizeof listed - 1] = 0;
-    }
+    if (row >= 0) GetLetterCell(row, 1, listed, sizeof listed);
     std::size_t size = wire::LetterExtent(len, row >= 0 ? listed : nullptr);
     std::memset(g_client.letter_text_buffer, 0, sizeof g_client.letter_text_buffer);
     if (size > 0) std::memcpy(g_client.letter_text_buffer, reply + wire::PAYLOAD_OFFSET, size);

@@ -11,6 +11,16 @@ void StatisticsBox(const char* text) {
     MessageBoxA(nullptr, text, "Статистика.", MB_OK | MB_ICONINFORMATION);
 }
 
+void GetLetterCell(int row, int column, char* text, int size) {
+    text[0] = 0;
+    LVITEMA it = {};
+    it.iSubItem = column;
+    it.pszText = text;
+    it.cchTextMax = size;
+    SendMessageA(g_client.letter_list, LVM_GETITEMTEXTA, row, reinterpret_cast<LPARAM>(&it));
+    text[size - 1] = 0;
+}
+
 void SetControls(ControlSet set) {
     bool connected = set != ControlsIdle;
     bool commands = set == ControlsLoggedIn;

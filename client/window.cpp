@@ -93,14 +93,11 @@ bool RegisterClientClass(HINSTANCE instance) { return RegisterMainClass(instance
 
 HWND CreateClientWindow(HINSTANCE instance) {
     g_client.instance = instance;
-    return CreateWindowExA(0, MAIN_WINDOW_CLASS, "POP3 - КЛИЕНТ", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                           640, 480, nullptr, nullptr, instance, nullptr);
+    return CreateMainWindow(instance, "POP3 - КЛИЕНТ");
 }
 
 void ResetClientState() {
-    HINSTANCE instance = g_client.instance;
     g_client = ClientGlobals{};
-    g_client.instance = instance;
     g_client.port = wire::POP3_PORT;
     g_client.socket = INVALID_SOCKET;
     g_client.state = NotConnected;

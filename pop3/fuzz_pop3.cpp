@@ -6,7 +6,7 @@
 //
 // Build and run from the top of the tree:
 //   clang++ -std=c++17 -g -O1 -fsanitize=fuzzer,address,undefined -fno-sanitize-recover=all \
-//       -Ipop3 pop3/fuzz_pop3.cpp pop3/command.cpp pop3/message.cpp -o build/fuzz_pop3
+//       -Ipop3 -Ifuzz pop3/fuzz_pop3.cpp pop3/command.cpp pop3/message.cpp -o build/fuzz_pop3
 //   build/fuzz_pop3 -max_len=20000 -max_total_time=60
 #include <cstdio>
 #include <cstdlib>
@@ -14,18 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "../fuzz/check.h"
 #include "command.h"
 #include "message.h"
 
 using namespace pop3;
 
-#define CHECK(cond)                                                                      \
-    do {                                                                                 \
-        if (!(cond)) {                                                                   \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
-            std::abort();                                                                \
-        }                                                                                \
-    } while (0)
+#define CHECK FUZZ_CHECK
 
 namespace {
 

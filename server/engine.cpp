@@ -159,17 +159,32 @@ void DoList() {
     Send(frame, sizeof frame);
 }
 
-void DoRetr(const wire::ParsedCommand& c) {
-    if (!Authorized()) { SendStatus(false); return; }
+// The letter a RETR or DELE names, when the user is logged in, the user's row does not show
+// `refusing` (a refusal beeps) and the number names a served letter that is not deleted; null
+// after a negative answer.
+LetterRecord* Permitted(const wire::ParsedCommand& c, const char* refusing) {
+    if (!Authorized()) {
+        SendStatus(false);
+        return nullptr;
+    }
     char status[STATUS_TEXT_SIZE];
     ReadStatusText(status);
-    if (std::strcmp(status, kNoAccess) == 0) {
+    if (std::strcmp(status, refusing) == 0) {
         SoundBeep(MB_OK);
         SendStatus(false);
-        return;
+        return nullptr;
     }
     LetterRecord* letter = ServedLetter(c);
-    if (!letter || letter->is_deleted) { SendStatus(false); return; }
+    if (!letter || letter->is_deleted) {
+        SendStatus(false);
+        return nullptr;
+    }
+    return letter;
+}
+
+void DoRetr(const wire::ParsedCommand& c) {
+    LetterRecord* letter = Permitted(c, kNoAccess);
+    if (!letter) return;
     std::size_t len = letter->size;
     if (len > wire::MAX_DATA_TEXT) len = wire::MAX_DATA_TEXT;
     unsigned char frame[wire::DATA_FRAME_SIZE];
@@ -179,16 +194,8 @@ void DoRetr(const wire::ParsedCommand& c) {
 }
 
 void DoDele(const wire::ParsedCommand& c) {
-    if (!Authorized()) { SendStatus(false); return; }
-    char status[STATUS_TEXT_SIZE];
-    ReadStatusText(status);
-    if (std::strcmp(status, kReadOnly) == 0) {
-        SoundBeep(MB_OK);
-        SendStatus(false);
-        return;
-    }
-    LetterRecord* letter = ServedLetter(c);
-    if (!letter || letter->is_deleted) { SendStatus(false); return; }
+    LetterRecord* letter = Permitted(c, kReadOnly);
+    if (!letter) return;
     SendStatus(true);
     letter->is_deleted = 1;
 }

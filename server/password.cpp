@@ -17,20 +17,14 @@ const int kLocked[] = {IDM_NEWUSER, IDM_DELUSER, IDM_EDITUSER, IDM_SETPASSWORD};
 // The entry of the last dialog: at most 10 characters, zero bytes up to the end.
 char s_entry[ADMIN_PASSWORD_SIZE];
 
+bool TakeEntry(HWND dlg) {
+    std::memset(s_entry, 0, sizeof s_entry);
+    GetDlgItemTextA(dlg, IDC_ADMINPASSWORD, s_entry, sizeof s_entry);
+    return true;
+}
+
 INT_PTR CALLBACK PasswordDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
-    if (msg != WM_COMMAND) return FALSE;
-    switch (LOWORD(wp)) {
-    case IDOK:
-        std::memset(s_entry, 0, sizeof s_entry);
-        GetDlgItemTextA(dlg, IDC_ADMINPASSWORD, s_entry, sizeof s_entry);
-        EndDialog(dlg, IDOK);
-        return TRUE;
-    case IDCANCEL:
-        EndDialog(dlg, IDCANCEL);
-        return TRUE;
-    default:
-        return FALSE;
-    }
+    return msg == WM_COMMAND ? OnDialogButtons(dlg, wp, TakeEntry) : FALSE;
 }
 
 // Both commands have a procedure of their own on the one dialog.

@@ -198,29 +198,36 @@ void FillStatusList(HWND dlg) {
         SendDlgItemMessageA(dlg, IDC_USERSTATUS, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(level));
 }
 
-INT_PTR OnUserDialogCommand(HWND dlg, WPARAM wp) {
-    switch (LOWORD(wp)) {
-    case IDOK: {
-        // A name that can't be a mailbox folder, or that another user has, is sent back for
-        // correction: the dialog stays open.
-        char name[NAME_SIZE] = {};
-        GetDlgItemTextA(dlg, IDC_USERNAME, name, sizeof name);
-        if (const char* problem = NameProblem(name)) {
-            FileWarning(problem);
-            SetFocus(GetDlgItem(dlg, IDC_USERNAME));
-            return TRUE;
-        }
-        CopyText(g_staging.name, sizeof g_staging.name, name);
-        GetDlgItemTextA(dlg, IDC_USERPASSWORD, g_staging.password, sizeof g_staging.password);
-        GetDlgItemTextA(dlg, IDC_USERIP, g_staging.ip_address, sizeof g_staging.ip_address);
-        g_staging.access_level =
-            static_cast<std::int32_t>(SendDlgItemMessageA(dlg, IDC_USERSTATUS, CB_GETCURSEL, 0, 0));
-        EndDialog(dlg, LOWORD(wp));
-        return TRUE;
+// A name that can't be a mailbox folder, or that another user has, is sent back for correction:
+// the dialog stays open.
+bool TakeUserFields(HWND dlg) {
+    char name[NAME_SIZE] = {};
+    GetDlgItemTextA(dlg, IDC_USERNAME, name, sizeof name);
+    if (const char* problem = NameProblem(name)) {
+        FileWarning(problem);
+        SetFocus(GetDlgItem(dlg, IDC_USERNAME));
+        return false;
     }
-    case IDCANCEL:
-        EndDialog(dlg, IDCANCEL);
+    CopyText(g_staging.name, sizeof g_staging.name, name);
+    GetDlgItemTextA(dlg, IDC_USERPASSWORD, g_staging.password, sizeof g_staging.password);
+    GetDlgItemTextA(dlg, IDC_USERIP, g_staging.ip_address, sizeof g_staging.ip_address);
+    g_staging.access_level = static_cast<std::int32_t>(SendDlgItemMessageA(dlg, IDC_USERSTATUS, CB_GETCURSEL, 0, 0));
+    return true;
+}
+
+// The user dialog of both commands; editing shows the staging record's fields first.
+INT_PTR UserDialog(HWND dlg, UINT msg, WPARAM wp, bool editing) {
+    switch (msg) {
+    case WM_INITDIALOG:
+        if (editing) {
+            SetDlgItemTextA(dlg, IDC_USERNAME, g_staging.name);
+            SetDlgItemTextA(dlg, IDC_USERPASSWORD, g_staging.password);
+            SetDlgItemTextA(dlg, IDC_USERIP, g_staging.ip_address);
+        }
+        FillStatusList(dlg);
         return TRUE;
+    case WM_COMMAND:
+        return OnDialogButtons(dlg, wp, TakeUserFields);
     default:
         return FALSE;
     }
@@ -387,32 +394,9 @@ void OnEditUserCommand() {
     SetStatusCell(sel, g_staging.access_level, count);
 }
 
-INT_PTR CALLBACK NewUserDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
-    switch (msg) {
-    case WM_INITDIALOG:
-        FillStatusList(dlg);
-        return TRUE;
-    case WM_COMMAND:
-        return OnUserDialogCommand(dlg, wp);
-    default:
-        return FALSE;
-    }
-}
+INT_PTR CALLBACK NewUserDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) { return UserDialog(dlg, msg, wp, false); }
 
-INT_PTR CALLBACK EditUserDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) {
-    switch (msg) {
-    case WM_INITDIALOG:
-        SetDlgItemTextA(dlg, IDC_USERNAME, g_staging.name);
-        SetDlgItemTextA(dlg, IDC_USERPASSWORD, g_staging.password);
-        SetDlgItemTextA(dlg, IDC_USERIP, g_staging.ip_address);
-        FillStatusList(dlg);
-        return TRUE;
-    case WM_COMMAND:
-        return OnUserDialogCommand(dlg, wp);
-    default:
-        return FALSE;
-    }
-}
+INT_PTR CALLBACK EditUserDialogProc(HWND dlg, UINT msg, WPARAM wp, LPARAM) { return UserDialog(dlg, msg, wp, true); }
 
 void ResetUsers() {
     g_users = UserTable{};

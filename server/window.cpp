@@ -120,6 +120,20 @@ LRESULT OnCommand(HWND hwnd, int id) {
 
 }  // namespace
 
+void ResetServerState() {
+    g_server = ServerState{};
+    g_server.port = wire::POP3_PORT;
+    g_server.listener = INVALID_SOCKET;
+    g_server.client = INVALID_SOCKET;
+    g_server.standard_listener = INVALID_SOCKET;
+    g_beeps = BeepLog{};
+    ResetFileFaults();
+    ResetUsers();
+    ResetMailbox();
+    ResetEngine();
+    ResetStandard();
+}
+
 LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_CREATE:      return OnCreate(hwnd);
@@ -134,22 +148,5 @@ bool RegisterServerClass(HINSTANCE instance) { return RegisterMainClass(instance
 
 HWND CreateServerWindow(HINSTANCE instance) {
     g_server.instance = instance;
-    return CreateWindowExA(0, MAIN_WINDOW_CLASS, "POP3 - СЕРВЕР.", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
-                           640, 480, nullptr, nullptr, instance, nullptr);
-}
-
-void ResetServerState() {
-    HINSTANCE instance = g_server.instance;
-    g_server = ServerState{};
-    g_server.instance = instance;
-    g_server.port = wire::POP3_PORT;
-    g_server.listener = INVALID_SOCKET;
-    g_server.client = INVALID_SOCKET;
-    g_server.standard_listener = INVALID_SOCKET;
-    g_beeps = BeepLog{};
-    ResetFileFaults();
-    ResetUsers();
-    ResetMailbox();
-    ResetEngine();
-    ResetStandard();
+    return CreateMainWindow(instance, "POP3 - СЕРВЕР.");
 }

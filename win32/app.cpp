@@ -26,6 +26,24 @@ bool RegisterMainClass(HINSTANCE instance, WNDPROC proc, const char* menu) {
     return RegisterClassExA(&wc) != 0;
 }
 
+HWND CreateMainWindow(HINSTANCE instance, const char* title) {
+    return CreateWindowExA(0, MAIN_WINDOW_CLASS, title, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT, 640, 480,
+                           nullptr, nullptr, instance, nullptr);
+}
+
+INT_PTR OnDialogButtons(HWND dlg, WPARAM wp, bool (*accept)(HWND dlg)) {
+    switch (LOWORD(wp)) {
+    case IDOK:
+        if (accept(dlg)) EndDialog(dlg, IDOK);
+        return TRUE;
+    case IDCANCEL:
+        EndDialog(dlg, IDCANCEL);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
 int RunProgram(HINSTANCE instance, int show, bool (*register_class)(HINSTANCE), HWND (*create)(HINSTANCE)) {
     WSADATA wsa;
     if (WSAStartup(0x0101, &wsa) != 0) {

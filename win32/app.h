@@ -25,6 +25,14 @@ constexpr const char* MAIN_WINDOW_CLASS = "Application";
 // colour behind, and `menu` (null: none).
 bool RegisterMainClass(HINSTANCE instance, WNDPROC proc, const char* menu);
 
+// The main window: MAIN_WINDOW_CLASS, overlapped, 640 x 480, placed by the system.
+HWND CreateMainWindow(HINSTANCE instance, const char* title);
+
+// OK and Cancel of a modal dialog (WM_COMMAND): OK calls `accept`, which takes the fields and says
+// whether the dialog may close with IDOK; Cancel closes it with IDCANCEL.  FALSE for any other
+// command, which the dialog handles itself.
+INT_PTR OnDialogButtons(HWND dlg, WPARAM wp, bool (*accept)(HWND dlg));
+
 // WinMain's work: starts WinSock 1.1 (a box "WinSock DLL not loaded." when it can't), registers
 // the class, creates and shows the main window and runs the message loop.  Returns the exit code.
 int RunProgram(HINSTANCE instance, int show, bool (*register_class)(HINSTANCE), HWND (*create)(HINSTANCE));

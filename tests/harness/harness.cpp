@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include "version.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -458,6 +460,16 @@ std::string VersionText(const char* translation, const char* name) {
 
 std::string Hex(const std::string& bytes) {
     return frames::Hex(bytes);
+}
+
+void ExpectVersionInfo(const char* description, const char* product, const char* file_name) {
+    EXPECT_EQ("file " QUORREL_VERSION_TEXT ".0 product " QUORREL_VERSION_TEXT ".0", FixedVersions());
+    EXPECT_EQ("0419 1251", VersionTranslation());
+    EXPECT_EQ(QUORREL_VERSION_TEXT, VersionText("041904E3", "FileVersion"));
+    EXPECT_EQ(QUORREL_VERSION_TEXT, VersionText("041904E3", "ProductVersion"));
+    EXPECT_EQ(description, VersionText("041904E3", "FileDescription"));
+    EXPECT_EQ(product, VersionText("041904E3", "ProductName"));
+    EXPECT_EQ(file_name, VersionText("041904E3", "OriginalFilename"));
 }
 
 }  // namespace harness

@@ -185,6 +185,9 @@ void RemoveTree(const std::string& path);
 std::string FixedVersions();
 std::string VersionTranslation();
 std::string VersionText(const char* translation, const char* name);
+// The version resource of this program: the project's version (the file VERSION) as file and
+// product version, Russian in Windows-1251, and these texts.
+void ExpectVersionInfo(const char* description, const char* product, const char* file_name);
 
 // Hex dump of bytes, for readable failure messages.
 std::string Hex(const std::string& bytes);
