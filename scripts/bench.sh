@@ -83,7 +83,7 @@ if [ -z "$inside" ]; then
 fi
 
 # ---- inside: the servers, the timings -------------------------------------------------------
-QUORREL_PORT=110 WIN32_PORT=1101 NATIVE_PORT=1102 POP3_PORT=1103
+QUORREL_PORT=110 WIN32_PORT=1101 NATIVE_PORT=1102 POP3_PORT=1103 STANDARD_PORT=1104
 client="$bench/native/bench_client"
 data="$bench/data"
 prefix="$bench/wine/prefix"
@@ -133,6 +133,8 @@ fi
 # Quorrel's data: 20 users with 15 letters of 900 bytes each.
 rm -rf "$data"
 "$client" make-data "$data"
+# Quorrel's standard POP3 listener too, for the same session in the standard protocol.
+printf '[POP3]\r\nPort=%s\r\n' $STANDARD_PORT >"$data/Quorrel.ini"
 
 # The prefix is created on first use (about 15 s); its wineserver starts here, inside the
 # namespace, since under Wine the sockets are the wineserver's.
@@ -230,6 +232,7 @@ timeout 300 $wine_run "$bench/win/qstart.exe" "$exe" "$starts" >"$bench/starts.r
 tr -d '\r' <"$bench/starts.raw" | tee "$bench/starts.txt"
 cd "$top"
 listening $QUORREL_PORT 10 || { echo "Quorrel does not listen on port $QUORREL_PORT" >&2; exit 1; }
+listening $STANDARD_PORT 10 || { echo "Quorrel does not listen on port $STANDARD_PORT" >&2; exit 1; }
 median() { sort -n | awk '{ v[NR] = $1 } END { if (NR) print v[int((NR + 1) / 2)] }'; }
 echo "median of $(grep -c '^run ' "$bench/starts.txt"): window $(awk '/^run /{print $4}' "$bench/starts.txt" | median) ms," \
      "Start $(awk '/^run /{print $6}' "$bench/starts.txt" | median) ms"
@@ -253,6 +256,6 @@ echo "(20 users of 15 letters of 900 bytes, taken in turn; Quorrel PID $quorrel_
 start=$(date +%s)
 timeout 1800 "$client" run --rounds "$rounds" --sessions "$sessions" --warmup "$warmup" \
     "Quorrel,frames,$QUORREL_PORT,$quorrel_pid" "Win32-floor,frames,$WIN32_PORT,$win32_pid" \
-    "native-floor,frames,$NATIVE_PORT,$native_pid" $pop3
+    "native-floor,frames,$NATIVE_PORT,$native_pid" "Quorrel-standard,pop3,$STANDARD_PORT,$quorrel_pid" $pop3
 echo "Sessions took $(($(date +%s) - start)) s; the whole run $(($(date +%s) - BENCH_T0)) s." \
      "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

@@ -272,4 +272,23 @@ TEST_F(StandardE2E, ConversationRulesLocksAndAccess) {
     EXPECT_NE(std::string::npos, q.State().find("pause=0"));
 }
 
+// The standard port taken by another program: a box names it, and the dialect runs alone.
+TEST_F(StandardE2E, ATakenPortIsNamedAndTheDialectStartsAlone) {
+    int blocker = socket(AF_INET, SOCK_STREAM, 0);
+    int reuse = 1;
+    setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(PORT);
+    ASSERT_EQ(0, bind(blocker, reinterpret_cast<sockaddr*>(&a), sizeof a));
+    ASSERT_EQ(0, listen(blocker, 1));
+    ASSERT_TRUE(q.Launch());
+    std::string out = q.Do({"cmd", std::to_string(IDM_START), "box", "5000", "state"});
+    EXPECT_NE(std::string::npos, out.find("box\tSocket Error!\tSocket don't bind port 1110.\t")) << out;
+    EXPECT_NE(std::string::npos, out.find("state start=0 stop=1")) << out;
+    e2e::Pop3Client dialect;
+    EXPECT_TRUE(dialect.Connect(110));
+    close(blocker);
+}
+
 }  // namespace
