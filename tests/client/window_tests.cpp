@@ -5,7 +5,7 @@ using harness::Text;
 
 namespace {
 
-struct ControlSpec { HWND* handle; harness::ChildSpec spec; };
+struct ControlSpec { HWND* handle; harness::ChildSpec child; };
 const ControlSpec kControls[] = {
     {&g_client.letter_text, {IDC_LETTERTEXT, "Edit", "", 10, 70, 610, 150}},
     {&g_client.status_line, {0, "Static", "Соединение с POP3 - сервером установлено.", 10, 230, 400, 20}},
@@ -52,7 +52,7 @@ TEST_F(ClientTest, IconsAreTheRedCAndTheCheckMark) {
 TEST_F(ClientTest, ControlsStandWhereTheyBelongAndStayOnResize) {
     OpenWindow();
     for (int pass = 0; pass < 2; ++pass) {
-        for (const ControlSpec& c : kControls) harness::ExpectChild(*c.handle, c.spec);
+        for (const ControlSpec& c : kControls) harness::ExpectChild(*c.handle, c.child);
         SetWindowPos(wnd, nullptr, 0, 0, 1000, 900, SWP_NOZORDER | SWP_NOMOVE);
         harness::Pump(20);
     }

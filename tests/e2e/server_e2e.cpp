@@ -261,14 +261,8 @@ TEST_F(ServerE2E, StartWithoutUsersDbWarnsAndListensNot) {
 TEST_F(ServerE2E, PortTakenStopStartAtOnceAndThePortStaysOurs) {
     PutUsers();
     // A native listener holds port 110.
-    int blocker = socket(AF_INET, SOCK_STREAM, 0);
-    int reuse = 1;   // connections of earlier tests may linger in TIME_WAIT
-    setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(PORT);
-    ASSERT_EQ(0, bind(blocker, reinterpret_cast<sockaddr*>(&a), sizeof a));
-    ASSERT_EQ(0, listen(blocker, 1));
+    int blocker = e2e::HoldPort(PORT);
+    ASSERT_GE(blocker, 0);
     ASSERT_TRUE(q.Launch());
     std::string out = q.Do({"cmd", std::to_string(IDM_START), "box", "5000"});
     EXPECT_EQ("Socket Error!\tSocket don't bind.\t0", BoxLine(out)) << out;
@@ -296,11 +290,7 @@ TEST_F(ServerE2E, PortTakenStopStartAtOnceAndThePortStaysOurs) {
     }
     Start();
     // Neither a native program nor another Windows program takes the port from ours.
-    int other = socket(AF_INET, SOCK_STREAM, 0);
-    int on = 1;
-    setsockopt(other, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    EXPECT_NE(0, bind(other, reinterpret_cast<sockaddr*>(&a), sizeof a));
-    close(other);
+    EXPECT_EQ(-1, e2e::HoldPort(PORT));
     out = q.Do({"bind", "110"});
     EXPECT_NE(std::string::npos, out.find("bind 10048")) << out;
     Pop3Client c;

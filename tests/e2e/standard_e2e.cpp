@@ -274,14 +274,8 @@ TEST_F(StandardE2E, ConversationRulesLocksAndAccess) {
 
 // The standard port taken by another program: a box names it, and the dialect runs alone.
 TEST_F(StandardE2E, ATakenPortIsNamedAndTheDialectStartsAlone) {
-    int blocker = socket(AF_INET, SOCK_STREAM, 0);
-    int reuse = 1;
-    setsockopt(blocker, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
-    sockaddr_in a = {};
-    a.sin_family = AF_INET;
-    a.sin_port = htons(PORT);
-    ASSERT_EQ(0, bind(blocker, reinterpret_cast<sockaddr*>(&a), sizeof a));
-    ASSERT_EQ(0, listen(blocker, 1));
+    int blocker = e2e::HoldPort(PORT);
+    ASSERT_GE(blocker, 0);
     ASSERT_TRUE(q.Launch());
     std::string out = q.Do({"cmd", std::to_string(IDM_START), "box", "5000", "state"});
     EXPECT_NE(std::string::npos, out.find("box\tSocket Error!\tSocket don't bind port 1110.\t")) << out;

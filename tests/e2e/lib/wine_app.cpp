@@ -3,6 +3,8 @@
 #include "tests/harness/records.h"
 
 #include <dirent.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
@@ -84,6 +86,20 @@ std::string ReadFile(const std::string& path) {
 
 std::string UserBytes(const char* name, const char* password, int access) {
     return records::Bytes(records::User(name, "127.0.0.1", password, access));
+}
+
+int HoldPort(int port) {
+    int fd = socket(AF_INET, SOCK_STREAM, 0);
+    int reuse = 1;   // connections of earlier tests may linger in TIME_WAIT
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
+    sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<unsigned short>(port));
+    if (bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || listen(fd, 1) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 bool Exists(const std::string& path) {

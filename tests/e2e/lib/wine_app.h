@@ -28,6 +28,8 @@ std::string UserBytes(const char* name, const char* password, int access);
 std::string ReadFile(const std::string& path);   // "" when missing
 bool Exists(const std::string& path);
 bool MakeDir(const std::string& path);
+// A native listener on 0.0.0.0:port, as another program holding the port would be; -1 on failure.
+int HoldPort(int port);
 std::vector<std::string> ListDir(const std::string& path);   // names, sorted, without . and ..
 
 std::string WinBuildDir();
