@@ -18,7 +18,6 @@ namespace {
 constexpr int DIALECT_OWNER = 0;   // the dialect's conversation, among the mailbox owners
 const char kNoAccess[] = "Нет доступа";
 const char kReadOnly[] = "Только чтение";
-constexpr int STATUS_TEXT_SIZE = 20;
 
 struct Engine {
     sockaddr_in peer;
@@ -98,9 +97,6 @@ bool Authorized() {
     return g_engine.logged_in && g_engine.user >= 0 && g_engine.user < static_cast<int>(g_users.count);
 }
 
-// The access rule is read from what the administrator sees: the status text of the user's row.
-void ReadStatusText(char (&text)[STATUS_TEXT_SIZE]) { GetShownStatus(g_engine.user, text, STATUS_TEXT_SIZE); }
-
 // The letter that a RETR or DELE number names, or null when it names no served letter.
 LetterRecord* ServedLetter(const wire::ParsedCommand& c) {
     if (!c.has_number || c.number < 1 || c.number > g_letters.count || c.number > MAX_LETTERS) return nullptr;
@@ -167,9 +163,7 @@ LetterRecord* Permitted(const wire::ParsedCommand& c, const char* refusing) {
         SendStatus(false);
         return nullptr;
     }
-    char status[STATUS_TEXT_SIZE];
-    ReadStatusText(status);
-    if (std::strcmp(status, refusing) == 0) {
+    if (ShowsStatus(g_engine.user, refusing)) {
         SoundBeep(MB_OK);
         SendStatus(false);
         return nullptr;
@@ -330,14 +324,10 @@ LRESULT OnSocketEvent(HWND, WPARAM wp, LPARAM lp) {
 }
 
 bool FindUser() {
-    for (std::uint32_t i = 0; i < g_users.count && i < MAX_USERS; ++i) {
-        const UserRecord& u = g_users.users[i];
-        if (std::strncmp(u.name, g_engine.requested_name, NAME_SIZE) == 0) {
-            g_engine.user = static_cast<int>(i);
-            return true;
-        }
-    }
-    return false;
+    int user = FindUserIndex(g_engine.requested_name);
+    if (user < 0) return false;
+    g_engine.user = user;
+    return true;
 }
 
 bool CloseClient() {

@@ -81,9 +81,11 @@ void EndSearch(LetterSearch& s) {
     s.find = INVALID_HANDLE_VALUE;
 }
 
+}  // namespace
+
 // Opens a letter for reading and writing, unshared.  Only a disk file is a letter: a pipe or a
 // device that took a letter's name would block the first read until someone writes to it.
-HANDLE OpenLetter(const char* path) {
+HANDLE OpenLetterFile(const char* path) {
     HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                               nullptr);
     if (file != INVALID_HANDLE_VALUE && GetFileType(file) != FILE_TYPE_DISK) {
@@ -92,6 +94,8 @@ HANDLE OpenLetter(const char* path) {
     }
     return file;
 }
+
+namespace {
 
 // What the store knows of the letters of the mailboxes it loaded last: each letter's content as
 // it was read, kept while the file's name, size and write time stay as they were, so that a
@@ -159,7 +163,7 @@ void ForgetKnown(const char* path) {
 // Reads one letter file into `into` the way a load does; false when the file can't be opened.
 // A failed read leaves an empty text, which is not kept as known.
 bool ReadLetter(const char* path, KnownLetter& into, bool beep) {
-    HANDLE file = OpenLetter(path);
+    HANDLE file = OpenLetterFile(path);
     if (file == INVALID_HANDLE_VALUE) {
         if (beep) SoundBeep(MB_OK);
         return false;
@@ -233,7 +237,7 @@ void InsertStatusByte(const char* path, char mark) {
     std::size_t n = static_cast<std::size_t>(slash - path);
     std::memcpy(folder, path, n);
     folder[n] = '\0';
-    HANDLE from = OpenLetter(path);
+    HANDLE from = OpenLetterFile(path);
     if (from == INVALID_HANDLE_VALUE) return;
     if (!GetTempFileNameA(folder, "new", 0, copy)) {
         CloseHandle(from);
@@ -309,7 +313,7 @@ void CommitLetterFile(const char* path, bool deleted, bool read, char status) {
     char mark = read ? 'R' : '0';
     if (status == mark) return;
     ForgetKnown(path);
-    HANDLE file = OpenLetter(path);
+    HANDLE file = OpenLetterFile(path);
     if (file == INVALID_HANDLE_VALUE) return;
     unsigned char first = 0;
     DWORD got = 0;
@@ -326,8 +330,6 @@ void CommitLetterFile(const char* path, bool deleted, bool read, char status) {
     CloseHandle(file);
     if (!has_status) InsertStatusByte(path, mark);
 }
-
-HANDLE OpenLetterFile(const char* path) { return OpenLetter(path); }
 
 namespace {
 

@@ -226,9 +226,7 @@ int Letter(const Session& t, unsigned long n) {
 }
 
 bool Refused(const Session& t, const char* status_text) {
-    char shown[20];
-    GetShownStatus(t.user, shown, sizeof shown);
-    if (std::strcmp(shown, status_text) != 0) return false;
+    if (!ShowsStatus(t.user, status_text)) return false;
     SoundBeep(MB_OK);
     return true;
 }

@@ -254,7 +254,11 @@ unsigned UserTableGeneration() { return s_generation; }
 
 void ClearUserList() { SendMessageA(g_server.user_list, LVM_DELETEALLITEMS, 0, 0); }
 
-void GetShownStatus(int user, char* text, int size) { GetCell(user, 4, text, size); }
+bool ShowsStatus(int user, const char* status) {
+    char shown[32];
+    GetCell(user, 4, shown, sizeof shown);
+    return std::strcmp(shown, status) == 0;
+}
 
 // The count cell follows what STAT and LIST last found, in either protocol.
 void SetLetterCount(int user, int count) {

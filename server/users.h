@@ -30,9 +30,10 @@ const char* MailboxFolder(int user);
 // again.
 unsigned UserTableGeneration();
 
-// What the user list shows and keeps: the status text in the user's row (cut to `size`), the
-// letter count of a user, the list emptied by Stop.
-void GetShownStatus(int user, char* text, int size);
+// What the user list shows and keeps: whether the user's row shows a status text (the access
+// rule is read from what the administrator sees), the letter count of a user, the list emptied
+// by Stop.
+bool ShowsStatus(int user, const char* status);
 void SetLetterCount(int user, int count);
 // The first record whose name is exactly `name`, -1 when none.
 int FindUserIndex(const char* name);
