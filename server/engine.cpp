@@ -1,6 +1,6 @@
-// The POP3 command engine.
+// The dialect's command engine.
 //
-// One client at a time: g_server.client is the current connection.  Login belongs to the
+// One client at a time: a new connection replaces the current one.  Login belongs to the
 // connection: a new one starts with no user selected, and only a USER then a PASS on it open the
 // mailbox commands.  Frames are collected whole, so a command split over several reads is one
 // command and several commands in one read are answered one by one.
@@ -8,6 +8,7 @@
 
 #include <cstring>
 
+#include "connection.h"
 #include "mailbox.h"
 #include "server.h"
 #include "users.h"
@@ -16,68 +17,21 @@
 namespace {
 
 constexpr int DIALECT_OWNER = 0;   // the dialect's conversation, among the mailbox owners
-const char kNoAccess[] = "Нет доступа";
-const char kReadOnly[] = "Только чтение";
 
 struct Engine {
-    sockaddr_in peer;
-    char requested_name[wire::LOGIN_ARG_END];
-    int user;              // index into g_users of the selected user; -1 when none
-    bool logged_in;
-    wire::Collector in;    // the command frame being put together
-    // The reply that the socket could not take whole: the rest goes out on FD_WRITE, and no
-    // further command is served before it has.
-    unsigned char out[2 * wire::DATA_FRAME_SIZE];
-    std::size_t out_len, out_sent;
-    bool quitting;         // QUIT was answered: close once the reply is out
-    bool broken;           // a send failed: the connection is dropped with no commit
-    bool peer_closed;      // FD_CLOSE came: read on until the socket says it is at its end
-    bool write_events;     // FD_WRITE was asked for, once a send would have blocked
-    unsigned table_seen;   // the user table's generation that `user` indexes
+    Connection conn;       // its `in` collects one command frame at a time
+    unsigned idle_seconds; // [Dialect] IdleSeconds, read at Start; 0: no limit
 };
 Engine g_engine;
+Connection& g_conn = g_engine.conn;
 
-bool HaveClient() { return g_server.client != INVALID_SOCKET; }
+bool HaveClient() { return IsOpen(g_conn); }
 
-bool OutputPending() { return g_engine.out_sent < g_engine.out_len; }
-
-void ResetConnection() {
-    g_engine.out_len = g_engine.out_sent = 0;
-    g_engine.quitting = g_engine.broken = g_engine.peer_closed = g_engine.write_events = false;
-    wire::CollectorReset(g_engine.in, wire::COMMAND_FRAME_SIZE);
-}
-
-// Sends what is waiting as far as the socket takes it.  A frame is never left half sent: what
-// does not go now goes on the next FD_WRITE, and a send that fails breaks the connection.
-void Flush() {
-    while (OutputPending()) {
-        int n = send(g_server.client, reinterpret_cast<const char*>(g_engine.out + g_engine.out_sent),
-                     static_cast<int>(g_engine.out_len - g_engine.out_sent), 0);
-        if (n == SOCKET_ERROR) {
-            if (WSAGetLastError() != WSAEWOULDBLOCK) {
-                g_engine.broken = true;
-            } else if (!g_engine.write_events &&
-                       WSAAsyncSelect(g_server.client, g_server.main, WM_SOCKETEVENT, FD_READ | FD_WRITE | FD_CLOSE) !=
-                           SOCKET_ERROR) {
-                // From now on the connection also says when it can take more.
-                g_engine.write_events = true;
-            }
-            return;
-        }
-        g_engine.out_sent += static_cast<std::size_t>(n);
-    }
-    g_engine.out_len = g_engine.out_sent = 0;
-}
+bool FrameWaiting() { return g_conn.in_len >= wire::COMMAND_FRAME_SIZE; }
 
 void Send(const unsigned char* bytes, std::size_t len) {
-    if (g_engine.broken) return;
-    if (len > sizeof g_engine.out - g_engine.out_len) {
-        g_engine.broken = true;
-        return;
-    }
-    std::memcpy(g_engine.out + g_engine.out_len, bytes, len);
-    g_engine.out_len += len;
-    Flush();
+    Queue(g_conn, bytes, len);
+    Flush(g_conn);
 }
 
 void SendStatus(bool positive) {
@@ -87,14 +41,14 @@ void SendStatus(bool positive) {
 }
 
 void ForgetLogin() {
-    g_engine.user = -1;
-    g_engine.logged_in = false;
+    g_conn.user = -1;
+    g_conn.logged_in = false;
     CloseMailbox(DIALECT_OWNER);
 }
 
 // The selected user still has a record and PASS succeeded on this connection.
 bool Authorized() {
-    return g_engine.logged_in && g_engine.user >= 0 && g_engine.user < static_cast<int>(g_users.count);
+    return g_conn.logged_in && g_conn.user >= 0 && g_conn.user < static_cast<int>(g_users.count);
 }
 
 // The letter that a RETR or DELE number names, or null when it names no served letter.
@@ -105,22 +59,27 @@ LetterRecord* ServedLetter(const wire::ParsedCommand& c) {
 
 void DoUser(const wire::ParsedCommand& c) {
     ForgetLogin();
-    CopyText(g_engine.requested_name, sizeof g_engine.requested_name, c.arg_valid ? c.arg : "");
-    SendStatus(c.arg_valid && FindUser());
+    const char* name = c.arg_valid ? c.arg : "";
+    int user = FindUserIndex(name);
+    ActFor(g_conn, name, user);
+    SendStatus(c.arg_valid && user >= 0);
 }
 
 void DoPass(const wire::ParsedCommand& c) {
-    g_engine.logged_in = false;
+    g_conn.logged_in = false;
     CloseMailbox(DIALECT_OWNER);
-    bool ok = c.arg_valid && g_engine.user >= 0 && g_engine.user < static_cast<int>(g_users.count) &&
-              std::strncmp(c.arg, g_users.users[g_engine.user].password, PASSWORD_SIZE) == 0 &&
+    int user = g_conn.user;
+    bool ok = c.arg_valid && user >= 0 && user < static_cast<int>(g_users.count) &&
+              std::strncmp(c.arg, g_users.users[user].password, PASSWORD_SIZE) == 0 &&
               std::strlen(c.arg) < PASSWORD_SIZE;
+    if (ok) LoginSucceeded(g_conn);
+    else LoginFailed(g_conn);
     // A mailbox that a conversation of the standard listener has open is refused.
-    const char* folder = MailboxFolder(g_engine.user);
+    const char* folder = MailboxFolder(user);
     if (ok && folder) ok = OpenMailbox(folder, DIALECT_OWNER);
     SendStatus(ok);
     if (!ok) return;
-    g_engine.logged_in = true;
+    g_conn.logged_in = true;
     LoadLetters(folder);
 }
 
@@ -128,8 +87,8 @@ void DoStat() {
     if (!Authorized()) { SendStatus(false); return; }
     int count = 0;
     std::uint64_t size = 0;
-    MeasureMailbox(MailboxFolder(g_engine.user), &count, &size);
-    SetLetterCount(g_engine.user, count);
+    MeasureMailbox(MailboxFolder(g_conn.user), &count, &size);
+    SetLetterCount(g_conn.user, count);
     unsigned char frame[wire::STAT_FRAME_SIZE];
     if (count < 0 || !wire::BuildStat(frame, static_cast<std::uint32_t>(count), size)) {
         SendStatus(false);
@@ -140,11 +99,11 @@ void DoStat() {
 
 void DoList() {
     if (!Authorized()) { SendStatus(false); return; }
-    LoadLetters(MailboxFolder(g_engine.user));
+    LoadLetters(MailboxFolder(g_conn.user));
     int count = g_letters.count;
     if (count < 0) count = 0;
     if (count > MAX_LETTERS) count = MAX_LETTERS;
-    SetLetterCount(g_engine.user, count);
+    SetLetterCount(g_conn.user, count);
     std::uint32_t sizes[MAX_LETTERS];
     for (int i = 0; i < count; ++i) sizes[i] = g_letters.letters[i].size;
     unsigned char frame[wire::DATA_FRAME_SIZE];
@@ -155,15 +114,15 @@ void DoList() {
     Send(frame, sizeof frame);
 }
 
-// The letter a RETR or DELE names, when the user is logged in, the user's row does not show
+// The letter a RETR or DELE names, when the user is logged in, the user's access is not
 // `refusing` (a refusal beeps) and the number names a served letter that is not deleted; null
 // after a negative answer.
-LetterRecord* Permitted(const wire::ParsedCommand& c, const char* refusing) {
+LetterRecord* Permitted(const wire::ParsedCommand& c, AccessLevel refusing) {
     if (!Authorized()) {
         SendStatus(false);
         return nullptr;
     }
-    if (ShowsStatus(g_engine.user, refusing)) {
+    if (UserAccess(g_conn.user) == refusing) {
         SoundBeep(MB_OK);
         SendStatus(false);
         return nullptr;
@@ -177,7 +136,7 @@ LetterRecord* Permitted(const wire::ParsedCommand& c, const char* refusing) {
 }
 
 void DoRetr(const wire::ParsedCommand& c) {
-    LetterRecord* letter = Permitted(c, kNoAccess);
+    LetterRecord* letter = Permitted(c, ACCESS_NONE);
     if (!letter) return;
     std::size_t len = letter->size;
     if (len > wire::MAX_DATA_TEXT) len = wire::MAX_DATA_TEXT;
@@ -188,37 +147,34 @@ void DoRetr(const wire::ParsedCommand& c) {
 }
 
 void DoDele(const wire::ParsedCommand& c) {
-    LetterRecord* letter = Permitted(c, kReadOnly);
+    LetterRecord* letter = Permitted(c, ACCESS_READ_ONLY);
     if (!letter) return;
     SendStatus(true);
     letter->is_deleted = 1;
 }
 
-// Closes the connection after the answer to QUIT is out; false when it is gone afterwards.
-bool FinishQuit() {
-    if (closesocket(g_server.client) == SOCKET_ERROR) {
+// Closes the connection after the answer to QUIT is out.  When the socket won't close, a negative
+// status follows and the connection stays.
+void FinishQuit() {
+    if (closesocket(g_conn.socket) == SOCKET_ERROR) {
+        g_conn.quitting = false;
         SendStatus(false);
-        return true;
+        return;
     }
-    g_server.client = INVALID_SOCKET;
+    g_conn.socket = INVALID_SOCKET;
     ForgetLogin();
+    EndConnection(g_conn);
     ShowConnections();
-    return false;
 }
 
-// Returns false when the connection is gone afterwards or is closing.
-bool DoQuit() {
+void DoQuit() {
     if (Authorized()) CommitMailbox();
     SendStatus(true);
-    if (OutputPending()) {
-        g_engine.quitting = true;
-        return false;
-    }
-    return FinishQuit();
+    g_conn.quitting = true;
+    if (!OutputPending(g_conn) && !g_conn.broken) FinishQuit();
 }
 
-// Answers one whole command frame; false when the connection was closed by it.
-bool Serve(const unsigned char* frame) {
+void Serve(const unsigned char* frame) {
     wire::ParsedCommand c = wire::ParseCommand(frame, wire::COMMAND_FRAME_SIZE);
     switch (c.cmd) {
     case wire::Command::User: DoUser(c); break;
@@ -227,83 +183,74 @@ bool Serve(const unsigned char* frame) {
     case wire::Command::List: DoList(); break;
     case wire::Command::Retr: DoRetr(c); break;
     case wire::Command::Dele: DoDele(c); break;
-    case wire::Command::Quit: return DoQuit();
+    case wire::Command::Quit: DoQuit(); break;
     case wire::Command::None: break;
     }
-    return true;
 }
 
-enum class ReadResult { Nothing, Data, PeerClosed };
-
-// One receive at most, into the command being put together; none while a whole command waits
-// for its turn.  A stale event (the handle may have been reused) finds nothing waiting.
-ReadResult ReceiveOnce() {
-    wire::Collector& c = g_engine.in;
-    if (wire::CollectorFull(c)) return ReadResult::Nothing;
-    int n = recv(g_server.client, reinterpret_cast<char*>(c.data + c.have), static_cast<int>(c.want - c.have), 0);
-    if (n == 0) return ReadResult::PeerClosed;
-    if (n == SOCKET_ERROR) {
-        int err = WSAGetLastError();
-        return err == WSAEWOULDBLOCK || err == WSAEINTR || err == WSAEINPROGRESS ? ReadResult::Nothing
-                                                                                 : ReadResult::PeerClosed;
-    }
-    c.have += static_cast<std::size_t>(n);
-    return ReadResult::Data;
-}
-
-// Answers the collected command, if there is one and the last reply has gone out whole.
+// Answers the collected command, if there is one, the last reply has gone out whole and, for a
+// PASS from an address that guessed too often, its time has come.
 void ServeCollected() {
-    if (!HaveClient() || OutputPending() || g_engine.quitting || !wire::CollectorFull(g_engine.in)) return;
+    if (!HaveClient() || OutputPending(g_conn) || g_conn.quitting || g_conn.broken || !FrameWaiting()) return;
+    if (std::memcmp(g_conn.in, "PASS", 4) == 0 && !PassMayBeAnswered(g_conn)) return;
     unsigned char frame[wire::COMMAND_FRAME_SIZE];
-    std::memcpy(frame, g_engine.in.data, sizeof frame);
-    wire::CollectorReset(g_engine.in, wire::COMMAND_FRAME_SIZE);
+    std::memcpy(frame, g_conn.in, sizeof frame);
+    Consume(g_conn, sizeof frame);
+    Touch(g_conn);
     Serve(frame);
 }
 
 // Every event of the current connection does a bounded piece of work: the rest of a reply, at
-// most one receive, at most two commands.  A flood from one client is so read at the pace of the
-// window's queue, behind the administrator's commands and the other sockets' events.  An event
-// carrying an error, or a close, is believed only once the socket itself says it is at its end:
-// it may belong to an earlier socket whose handle value was reused.
-void OnClientEvent(SOCKET s, int event) {
-    FollowUserTable();
-    if (!HaveClient()) return;
-    if (event == FD_CLOSE) g_engine.peer_closed = true;
-    if (event == FD_WRITE) Flush();
-    if (g_engine.quitting && !OutputPending() && !g_engine.broken) {
+// most one receive of at most one frame, at most two commands.  A flood from one client is so
+// read at the pace of the window's queue, behind the administrator's commands and the other
+// sockets' events.  An event carrying an error, or a close, is believed only once the socket
+// itself says it is at its end: it may belong to an earlier socket whose handle value was reused.
+// After the end, what came before it is still answered.
+void OnClientEvent(int event) {
+    if (!FollowUser(g_conn)) {
+        DropClient();
+        return;
+    }
+    if (Expired(g_conn) != Expiry::None) {
+        DropClient();
+        return;
+    }
+    if (event == FD_CLOSE) g_conn.peer_closed = true;
+    if (event == FD_WRITE) Flush(g_conn);
+    if (g_conn.quitting && !OutputPending(g_conn) && !g_conn.broken) {
         FinishQuit();
         return;
     }
     ServeCollected();
-    ReadResult r = HaveClient() && !g_engine.quitting ? ReceiveOnce() : ReadResult::Nothing;
-    if (r == ReadResult::PeerClosed || g_engine.broken) {
-        if (HaveClient()) DropClient();
-        return;
-    }
+    Received r = Received::Nothing;
+    if (HaveClient() && !g_conn.quitting && !g_conn.broken && !FrameWaiting())
+        r = Receive(g_conn, wire::COMMAND_FRAME_SIZE - g_conn.in_len);
     ServeCollected();
-    if (g_engine.broken) {
+    if (!HaveClient()) return;
+    if (g_conn.broken) {
         DropClient();
         return;
     }
-    // No read event follows a close: after one with data, come back for the rest.
-    if (r == ReadResult::Data && g_engine.peer_closed && HaveClient() && s == g_server.client)
-        PostMessageA(g_server.main, WM_SOCKETEVENT, s, WSAMAKESELECTREPLY(FD_CLOSE, 0));
+    // The peer sends no more: done once every whole frame it sent is answered.
+    if (g_conn.at_end && !FrameWaiting() && !OutputPending(g_conn) && !g_conn.quitting) {
+        DropClient();
+        return;
+    }
+    // No read event follows a close, nor the end: come back for the rest.
+    if ((r == Received::Data && g_conn.peer_closed) ||
+        (g_conn.at_end && FrameWaiting() && !OutputPending(g_conn) && !g_conn.held))
+        Repost(g_conn);
 }
 
 void OnAccept() {
-    int len = sizeof g_engine.peer;
-    SOCKET s = accept(g_server.listener, reinterpret_cast<sockaddr*>(&g_engine.peer), &len);
+    sockaddr_in peer;
+    SOCKET s = AcceptPending(g_server.listener, &peer);
     if (s == INVALID_SOCKET) return;
     // The replaced connection is closed only now, after the accept, so its handle value cannot be
     // handed to the new one while events of the old are still queued.
-    if (HaveClient()) closesocket(g_server.client);
-    g_server.client = s;
     ForgetLogin();
-    g_engine.requested_name[0] = '\0';
-    g_engine.table_seen = UserTableGeneration();
-    ResetConnection();
-    // The connection takes the listener's events; FD_WRITE is asked for only when a reply does
-    // not go out whole (asked for at once, it would post an event per connection for nothing).
+    EndConnection(g_conn);
+    BeginConnection(g_conn, s, Listener::Dialect, peer, 0, g_engine.idle_seconds);
     SendStatus(true);
     ShowConnections();
 }
@@ -318,25 +265,18 @@ LRESULT OnSocketEvent(HWND, WPARAM wp, LPARAM lp) {
         if (WSAGETSELECTERROR(lp) == 0 && g_server.listener != INVALID_SOCKET && s == g_server.listener) OnAccept();
         return 0;
     }
-    if (HaveClient() && s == g_server.client && (event == FD_READ || event == FD_WRITE || event == FD_CLOSE))
-        OnClientEvent(s, event);
+    if (HaveClient() && s == g_conn.socket && (event == FD_READ || event == FD_WRITE || event == FD_CLOSE))
+        OnClientEvent(event);
     return 0;
 }
 
-bool FindUser() {
-    int user = FindUserIndex(g_engine.requested_name);
-    if (user < 0) return false;
-    g_engine.user = user;
-    return true;
-}
+SOCKET DialectSocket() { return g_conn.socket; }
+
+void ReadDialectSettings() { g_engine.idle_seconds = IniNumber("Dialect", "IdleSeconds", 0); }
 
 bool CloseClient() {
-    bool ok = true;
-    if (HaveClient()) ok = closesocket(g_server.client) != SOCKET_ERROR;
-    g_server.client = INVALID_SOCKET;
     ForgetLogin();
-    ResetConnection();
-    return ok;
+    return EndConnection(g_conn);
 }
 
 bool DropClient() {
@@ -346,16 +286,11 @@ bool DropClient() {
 }
 
 void FollowUserTable() {
-    if (g_engine.table_seen == UserTableGeneration()) return;
-    g_engine.table_seen = UserTableGeneration();
-    if (HaveClient() && g_engine.user >= 0 && !FindUser()) DropClient();
+    if (HaveClient() && !FollowUser(g_conn)) DropClient();
 }
 
-int CurrentUser() { return g_engine.user; }
-bool LoggedIn() { return g_engine.logged_in; }
-
 void ResetEngine() {
-    g_engine = Engine{};
-    ForgetLogin();
-    ResetConnection();
+    g_engine.idle_seconds = 0;
+    g_conn.socket = INVALID_SOCKET;
+    EndConnection(g_conn);
 }

@@ -1,11 +1,16 @@
-// The POP3 command engine: the socket events of the listener and of the client connection.
+// The dialect's command engine: the socket events of the dialect's listener and of its one client
+// connection.
 #pragma once
 
+#include <winsock.h>
 #include <windows.h>
 
 LRESULT OnSocketEvent(HWND hwnd, WPARAM wp, LPARAM lp);
-// Looks the requested user name up in the user table; on success selects that user.
-bool FindUser();
+
+// The current client connection's socket, INVALID_SOCKET when there is none.
+SOCKET DialectSocket();
+// Start: the dialect's settings from Quorrel.ini ([Dialect] IdleSeconds=, 0 for no limit).
+void ReadDialectSettings();
 
 // After the user table changed or was filled anew, the connection finds its user again by name,
 // and is dropped with no commit when the user is gone.  Every event of the connection looks
@@ -18,10 +23,5 @@ bool DropClient();
 // Closes the client connection and forgets its login, leaving the controls alone; false when the
 // socket would not close.
 bool CloseClient();
-
-// The login of the current connection, for the tests and the registry: the selected user's index
-// (-1 when none) and whether PASS has succeeded since.
-int CurrentUser();
-bool LoggedIn();
 
 void ResetEngine();

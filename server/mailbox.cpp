@@ -184,6 +184,8 @@ void TakeLetter(const char* path, const KnownLetter& k, LetterRecord& rec) {
     std::memset(rec.text + k.size, 0, sizeof rec.text - k.size);
     std::strcpy(rec.path, path);
     rec.size = k.size;
+    rec.file_size = k.file_size;
+    rec.written = k.written;
     rec.is_read = k.size > 0 && static_cast<unsigned char>(k.text[0]) == 'R';
     rec.is_deleted = 0;
 }
@@ -228,9 +230,9 @@ int FillLetters(const char* folder, LetterRecord* table, std::uint64_t* total, b
 // Puts `mark` in front of the letter's content: the mark and the content go into a copy beside
 // the letter, which replaces it only once it is whole, so a failure on the way (a full disk)
 // leaves the letter as it was.  The copy is a file the system names and makes anew (never one
-// that was there: a link of that name would have its target written), and its name does not
-// match *.msg.
-void InsertStatusByte(const char* path, char mark) {
+// that was there: a link of that name would have its target written), its name does not match
+// *.msg, and it keeps the letter's write time.
+void InsertStatusByte(const char* path, char mark, std::uint64_t size, const FILETIME& written) {
     char folder[MAX_PATH], copy[MAX_PATH];
     const char* slash = std::strrchr(path, '\\');
     if (!slash) return;
@@ -239,7 +241,7 @@ void InsertStatusByte(const char* path, char mark) {
     folder[n] = '\0';
     HANDLE from = OpenLetterFile(path);
     if (from == INVALID_HANDLE_VALUE) return;
-    if (!GetTempFileNameA(folder, "new", 0, copy)) {
+    if (!SameLetterFile(from, size, written) || !GetTempFileNameA(folder, "new", 0, copy)) {
         CloseHandle(from);
         return;
     }
@@ -252,13 +254,28 @@ void InsertStatusByte(const char* path, char mark) {
         ok = WriteWhole(to, chunk, got);
     }
     CloseHandle(from);
-    if (to != INVALID_HANDLE_VALUE) CloseHandle(to);
+    if (to != INVALID_HANDLE_VALUE) {
+        ok = ok && SetFileTime(to, nullptr, nullptr, &written);
+        CloseHandle(to);
+    }
     if (!ok || !ReplaceWith(copy, path)) DeleteFileA(copy);
+}
+
+// Deletes the letter through a handle that holds it, so that what is deleted is the file that
+// was checked; false when it is still there.
+bool DeleteLetterFile(const char* path, std::uint64_t size, const FILETIME& written) {
+    HANDLE file = CreateFileA(path, GENERIC_READ | DELETE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;   // gone already
+    FILE_DISPOSITION_INFO gone = {TRUE};
+    bool ok = GetFileType(file) == FILE_TYPE_DISK && SameLetterFile(file, size, written) &&
+              SetFileInformationByHandle(file, FileDispositionInfo, &gone, sizeof gone);
+    CloseHandle(file);
+    return ok;
 }
 
 void CommitLetter(const LetterRecord& rec) {
     char status = rec.size > 0 && (rec.text[0] == 'R' || rec.text[0] == '0') ? rec.text[0] : 0;
-    CommitLetterFile(rec.path, rec.is_deleted != 0, rec.is_read != 0, status);
+    CommitLetterFile(rec.path, rec.is_deleted != 0, rec.is_read != 0, status, rec.file_size, rec.written);
 }
 
 }  // namespace
@@ -304,31 +321,43 @@ void CommitMailbox() {
     for (int i = 0; i < g_letters.count && i < MAX_LETTERS; ++i) CommitLetter(g_letters.letters[i]);
 }
 
-void CommitLetterFile(const char* path, bool deleted, bool read, char status) {
+bool SameLetterFile(HANDLE file, std::uint64_t size, const FILETIME& written) {
+    LARGE_INTEGER now_size;
+    FILETIME now_written;
+    return GetFileSizeEx(file, &now_size) && static_cast<std::uint64_t>(now_size.QuadPart) == size &&
+           GetFileTime(file, nullptr, nullptr, &now_written) && CompareFileTime(&now_written, &written) == 0;
+}
+
+bool CommitLetterFile(const char* path, bool deleted, bool read, char status, std::uint64_t size,
+                      const FILETIME& written) {
     if (deleted) {
-        DeleteFileA(path);
         ForgetKnown(path);
-        return;
+        return DeleteLetterFile(path, size, written);
     }
     char mark = read ? 'R' : '0';
-    if (status == mark) return;
+    if (status == mark) return true;
     ForgetKnown(path);
     HANDLE file = OpenLetterFile(path);
-    if (file == INVALID_HANDLE_VALUE) return;
+    if (file == INVALID_HANDLE_VALUE) return true;
+    if (!SameLetterFile(file, size, written)) {
+        CloseHandle(file);
+        return true;
+    }
     unsigned char first = 0;
     DWORD got = 0;
-    bool has_status = false;
+    bool has_status = true;   // unreadable: left alone
     if (ReadFile(file, &first, 1, &got, nullptr)) {
         DWORD done = 0;
         has_status = got == 1 && (first == 'R' || first == '0');
+        // The write time stays: it is the letter's date for the mail clients.
         if (has_status && first != static_cast<unsigned char>(mark) &&
-            SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER)
-            WriteFile(file, &mark, 1, &done, nullptr);
-    } else {
-        has_status = true;   // unreadable: leave it alone
+            SetFilePointer(file, 0, nullptr, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+            WriteFile(file, &mark, 1, &done, nullptr))
+            SetFileTime(file, nullptr, nullptr, &written);
     }
     CloseHandle(file);
-    if (!has_status) InsertStatusByte(path, mark);
+    if (!has_status) InsertStatusByte(path, mark, size, written);
+    return true;
 }
 
 namespace {

@@ -14,6 +14,8 @@ struct LetterRecord {
     char path[MAX_PATH];          // the user's name, a backslash, the file name
     char text[LETTER_TEXT_SIZE];  // the file's content (status byte first), then a NUL
     std::uint32_t size;           // bytes of text that RETR sends and LIST reports (at most 994)
+    std::uint64_t file_size;      // the file as it was loaded: only that file is committed
+    FILETIME written;
 };
 
 // The letters of the last load.  Records 0 to count - 1 are the letters served; letter n of the
@@ -64,8 +66,14 @@ bool NextLetterFile(LetterWalk& walk, LetterFile& file);
 void EndLetterWalk(LetterWalk& walk);
 // Opens a letter file for reading and writing, unshared; only a disk file opens.
 HANDLE OpenLetterFile(const char* path);
-// Writes a letter's marks back: deletes it, or gives it the status byte of `read` where the byte
-// it has (`status`: 'R', '0', or 0 when not known) differs; a letter without one gets it in front.
-void CommitLetterFile(const char* path, bool deleted, bool read, char status);
+// Writes a letter's marks back, when the file is still the one that was served (`size` and
+// `written` as they were then): deletes it, or gives it the status byte of `read` where the byte
+// it has (`status`: 'R', '0', or 0 when not known) differs, keeping its write time; a letter
+// without one gets it in front.  A letter that changed stays as it is.  False when a letter to be
+// deleted is still there.
+bool CommitLetterFile(const char* path, bool deleted, bool read, char status, std::uint64_t size,
+                      const FILETIME& written);
+// The size and write time of an open letter file are `size` and `written`.
+bool SameLetterFile(HANDLE file, std::uint64_t size, const FILETIME& written);
 
 void ResetMailbox();

@@ -17,9 +17,7 @@ struct ServerState {
     HWND user_list;
     unsigned short port;          // the listening port: POP3_PORT (the in-process tests use another)
     SOCKET listener;              // INVALID_SOCKET when empty
-    SOCKET client;                // the current client connection, INVALID_SOCKET when none
     SOCKET standard_listener;     // the standard POP3 listener, INVALID_SOCKET when off
-    int sessions;                 // open connections of the standard listener
     // The administrator password in force: up to 11 bytes from Admin.psw, plus a terminator of our
     // own so that an 11-byte password without a zero byte is still a bounded string.
     char admin_password[ADMIN_PASSWORD_SIZE + 1];

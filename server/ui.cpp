@@ -2,6 +2,8 @@
 // of the server shares.
 #include "server.h"
 
+#include "connection.h"
+
 ServerState g_server;
 void FileWarning(const char* text) {
     SoundBeep(0);
@@ -13,7 +15,7 @@ void EnableCommand(int id, bool enabled) {
 }
 
 void ShowConnections() {
-    EnableButton(g_server.pause_button, g_server.client != INVALID_SOCKET || g_server.sessions > 0);
+    EnableButton(g_server.pause_button, OpenConnections() > 0);
 }
 
 void EnableButton(HWND button, bool enabled) {

@@ -193,9 +193,11 @@ const char* NameProblem(const char* name) {
 }
 
 void FillStatusList(HWND dlg) {
-    const char* levels[] = {"Полный доступ", "Только чтение", "Нет доступа"};
-    for (const char* level : levels)
-        SendDlgItemMessageA(dlg, IDC_USERSTATUS, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(level));
+    // Added in this order; the list is sorted, so an entry's index is its level.
+    const std::int32_t levels[] = {ACCESS_FULL, ACCESS_READ_ONLY, ACCESS_NONE};
+    for (std::int32_t level : levels)
+        SendDlgItemMessageA(dlg, IDC_USERSTATUS, CB_ADDSTRING, 0,
+                            reinterpret_cast<LPARAM>(AccessStatusText(level)));
 }
 
 // A name that can't be a mailbox folder, or that another user has, is sent back for correction:
@@ -254,10 +256,9 @@ unsigned UserTableGeneration() { return s_generation; }
 
 void ClearUserList() { SendMessageA(g_server.user_list, LVM_DELETEALLITEMS, 0, 0); }
 
-bool ShowsStatus(int user, const char* status) {
-    char shown[32];
-    GetCell(user, 4, shown, sizeof shown);
-    return std::strcmp(shown, status) == 0;
+std::int32_t UserAccess(int user) {
+    if (user < 0 || static_cast<std::uint32_t>(user) >= g_users.count) return -1;
+    return g_users.users[user].access_level;
 }
 
 // The count cell follows what STAT and LIST last found, in either protocol.
@@ -289,8 +290,6 @@ bool LoadUsers() {
     CloseHandle(file);
     return true;
 }
-
-void SaveUsers() { RewriteUsers(-1, -1, nullptr, g_users.count); }
 
 void OnNewUserCommand() {
     if (!g_server.unlocked) return;   // posted by another program past the greyed menu

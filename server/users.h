@@ -10,8 +10,6 @@ extern UserRecord g_staging;   // exchanged between the user dialog and the comm
 
 // Fills the user table and the user list from Users.db; false when the file can't be opened.
 bool LoadUsers();
-// Writes Users.db anew from the user table (records beyond the table's 20 are kept).
-void SaveUsers();
 
 void OnNewUserCommand();    // IDM_NEWUSER
 void OnDelUserCommand();    // IDM_DELUSER
@@ -30,11 +28,11 @@ const char* MailboxFolder(int user);
 // again.
 unsigned UserTableGeneration();
 
-// What the user list shows and keeps: whether the user's row shows a status text (the access
-// rule is read from what the administrator sees), the letter count of a user, the list emptied
-// by Stop.
-bool ShowsStatus(int user, const char* status);
+// A user's access level as the registry holds it (and the list shows it); -1 for no record.
+std::int32_t UserAccess(int user);
+// The letter count of a user, as a conversation last found it; the list shows it.
 void SetLetterCount(int user, int count);
+// The list emptied by Stop.
 // The first record whose name is exactly `name`, -1 when none.
 int FindUserIndex(const char* name);
 void ClearUserList();

@@ -1,6 +1,7 @@
 // The server main window: class, controls, command dispatch, About box and shutdown.
 #include "window.h"
 
+#include "connection.h"
 #include "engine.h"
 #include "fileio.h"
 #include "listener.h"
@@ -87,8 +88,9 @@ void CloseSocketSlot(SOCKET& s) {
 }
 
 LRESULT OnDestroy() {
+    StopSweep();
     CloseSocketSlot(g_server.listener);
-    CloseSocketSlot(g_server.client);
+    CloseClient();
     StopStandard();
     if (WSACleanup() != 0) SocketError("WinSock DLL not terminated.");
     PostQuitMessage(0);
@@ -124,12 +126,12 @@ void ResetServerState() {
     g_server = ServerState{};
     g_server.port = wire::POP3_PORT;
     g_server.listener = INVALID_SOCKET;
-    g_server.client = INVALID_SOCKET;
     g_server.standard_listener = INVALID_SOCKET;
     g_beeps = BeepLog{};
     ResetFileFaults();
     ResetUsers();
     ResetMailbox();
+    ResetConnections();
     ResetEngine();
     ResetStandard();
 }
@@ -139,6 +141,7 @@ LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CREATE:      return OnCreate(hwnd);
     case WM_DESTROY:     return OnDestroy();
     case WM_COMMAND:     return OnCommand(hwnd, LOWORD(wp));
+    case WM_TIMER:       if (wp == SWEEP_TIMER) SweepConnections(); return 0;
     case WM_SOCKETEVENT: return OnStandardEvent(static_cast<SOCKET>(wp), lp) ? 0 : OnSocketEvent(hwnd, wp, lp);
     default:             return DefWindowProcA(hwnd, msg, wp, lp);
     }

@@ -125,7 +125,7 @@ TEST_F(ListenerTest, StopClosesBothSocketsWithoutReplyAndEmptiesTheList) {
     StartServing(c);
     Command(IDM_STOP);
     EXPECT_TRUE(c.ClosedByServer());
-    EXPECT_EQ(INVALID_SOCKET, g_server.client);
+    EXPECT_EQ(INVALID_SOCKET, DialectSocket());
     EXPECT_EQ(0, harness::ListCount(g_server.user_list));
     EXPECT_EQ(1u, g_users.count) << "the user table is kept";
     ExpectIdle();

@@ -145,7 +145,11 @@ protected:
             SetStatus(item.iItem, u.status);
         }
     }
+    // The user's access level as the registry holds it, and its row showing `status`.
     void SetStatus(int row, const char* status) {
+        g_users.users[row].access_level = -1;
+        for (std::int32_t level : {ACCESS_NONE, ACCESS_FULL, ACCESS_READ_ONLY})
+            if (std::strcmp(AccessStatusText(level), status) == 0) g_users.users[row].access_level = level;
         LVITEMA item = {};
         item.iSubItem = 4;
         item.pszText = const_cast<char*>(status);
