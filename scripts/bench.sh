@@ -51,15 +51,25 @@ if [ -z "$inside" ]; then
         echo "Installing the POP3 reference: dovecot-pop3d"
         # Its package would start a system-wide dovecot on ports 110 and 143: the Debian way to
         # keep services from starting is a policy-rc.d that answers 101, for the install only.
-        policy=""
-        if [ ! -e /usr/sbin/policy-rc.d ]; then
-            printf '#!/bin/sh\nexit 101\n' | $SUDO tee /usr/sbin/policy-rc.d >/dev/null
-            $SUDO chmod 755 /usr/sbin/policy-rc.d
-            policy=ours
+        # Ours carries a mark with this run's PID, and only a file with that mark is removed: on
+        # every way out (a failure, Ctrl-C, TERM, HUP), and never one that was there before or that
+        # something else wrote meanwhile.
+        policy=/usr/sbin/policy-rc.d
+        mark="# written by scripts/bench.sh (PID $$) for the dovecot install; it removes it"
+        drop_policy() {
+            [ "$(sed -n 2p "$policy" 2>/dev/null)" != "$mark" ] || $SUDO rm -f "$policy"
+        }
+        trap drop_policy EXIT
+        trap 'drop_policy; exit 1' INT TERM HUP
+        if [ ! -e "$policy" ]; then
+            # No clobbering: a policy-rc.d that appeared since the check is left as it is.
+            $SUDO sh -c 'set -C; printf "#!/bin/sh\n%s\nexit 101\n" "$2" >"$1" && chmod 755 "$1"' \
+                sh "$policy" "$mark" || [ -e "$policy" ]
         fi
         DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -q --no-install-recommends dovecot-pop3d \
             >/dev/null || echo "dovecot-pop3d could not be installed: the POP3 reference is left out"
-        [ "$policy" = ours ] && $SUDO rm -f /usr/sbin/policy-rc.d
+        drop_policy
+        trap - EXIT INT TERM HUP
     fi
     mkdir -p "$bench"
     log="$bench/build.log"

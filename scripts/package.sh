@@ -18,7 +18,11 @@ name="Quorrel-$version"
 rm -rf "$out"
 mkdir -p "$out/$name"
 cp "$build/win/server/Quorrel.exe" "$build/win/client/Vindle.exe" "$out/$name/"
-{ printf '\357\273\277'; sed "s/@VERSION@/$version/; s/\$/\r/" "$top/package/readme.txt"; } > "$out/$name/readme.txt"
+# The one byte-order mark is written here: the source is plain UTF-8 with LF lines, and a mark that
+# an editor put in front of it is dropped, not doubled.
+bom=$(printf '\357\273\277')
+{ printf '%s' "$bom"; sed "1s/^$bom//; s/@VERSION@/$version/; s/\$/\r/" "$top/package/readme.txt"; } \
+    > "$out/$name/readme.txt"
 
 (cd "$out" && zip -q -X -r "$name.zip" "$name")
 makensis -V2 -INPUTCHARSET UTF8 -DVERSION="$version" -DFILES="$out/$name" -DICON="$top/server/logo.ico" \

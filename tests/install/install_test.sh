@@ -45,6 +45,7 @@ check "the silent install ends with code 0" [ $? = 0 ]
 for f in Quorrel.exe Vindle.exe readme.txt; do
     check "Program Files\\Quorrel\\$f is the packaged file" cmp -s "$programs/$f" "$pkg/Quorrel-$version/$f"
 done
+check "readme.txt starts with one byte-order mark" [ "$(head -c 10 "$programs/readme.txt")" = "$(printf '\357\273\277Quorrel')" ]
 check "the uninstaller is beside the programs" [ -f "$programs/uninstall.exe" ]
 check "the data folder exists" [ -d "$data" ]
 check "the server's shortcut starts Program Files\\Quorrel\\Quorrel.exe" \
