@@ -54,7 +54,7 @@ struct ClientGlobals {
     char user_name[USER_NAME_SIZE];
     char password[PASSWORD_SIZE];
 
-    PendingQueue pending;
+    PendingQueue pending;          // like the socket and `unsent`, changed only by connection.cpp
     wire::Collector reply;         // the reply being put together
     // A reply is being handled (its box may be open): replies that arrive meanwhile wait for it.
     bool handling;
@@ -89,19 +89,30 @@ void ResetClientState();
 
 // commands.cpp
 void OnClientCommand(HWND hwnd, int id);
-// Queues a command for its reply and sends its frame, or as much of it as the socket takes now;
-// false when it was refused or the connection broke.
+
+// connection.cpp: the only part that changes the socket, the pending queue and the unsent frames.
+// Opens the connection to the address of the connect dialog and awaits the greeting; false, after
+// its box, when there is none.
+bool OpenConnection(HWND hwnd);
+// Sets the state to `command`, queues the command for its reply and sends its frame, or as much
+// of it as the socket takes now; false when it was refused or the connection broke.
 bool SendCommand(ClientState command, int row, wire::Command cmd, const char* arg);
 // Sends what the socket would not take before (FD_WRITE).
 void SendUnsent();
-// Empties the letter list, resets the controls and closes the connection: Disconnect, and the
-// end of the conversation after a positive QUIT reply.
-void CloseConversation();
-// Forgets every command still waiting for its reply.
-void ClearPending();
+// The command the next reply answers; false when none is waiting for one.
+bool NextCommand(PendingCommand& cmd);
+// Takes the oldest command off the queue: its reply has come.
+void PopCommand();
+// A new listing came: every command about a letter row names its row in the new list, found by
+// the letter's number (-1 when it is gone).
+void RefindPendingRows(int (*find_row)(const char* number));
+// Closes the socket and forgets every command still waiting; closesocket's result.  Nothing else
+// changes: for the window's end.
+int ReleaseConnection();
+// Ends the connection: closes it, resets the buttons and beeps.  Disconnect and a positive QUIT
+// reply also empty the letter list and the letter text; a connection that broke leaves them.
+enum LetterView { KeepLetters, ClearLetters };
+void CloseConnection(LetterView view);
 
 // replies.cpp
 LRESULT OnSocketEvent(HWND hwnd, WPARAM wp, LPARAM lp);
-// The connection is gone or broken: closes it and resets the buttons; the letter list and the
-// letter text stay.
-void DropConnection();

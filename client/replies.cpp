@@ -16,24 +16,6 @@ wire::Command CommandOf(ClientState command) {
     }
 }
 
-// The command the next reply answers; false when none is waiting for one.  A command whose frame
-// has not all gone out yet cannot have been answered; so the unsent frames also stay within the
-// commands still waiting.
-bool NextCommand(PendingCommand& cmd) {
-    std::size_t unsent_frames = (g_client.unsent_len + wire::COMMAND_FRAME_SIZE - 1) / wire::COMMAND_FRAME_SIZE;
-    const PendingQueue& q = g_client.pending;
-    if (static_cast<std::size_t>(q.count) <= unsent_frames) return false;
-    cmd = q.items[q.first];
-    return true;
-}
-
-void PopCommand() {
-    PendingQueue& q = g_client.pending;
-    if (q.count == 0) return;
-    q.first = (q.first + 1) % MAX_PENDING;
-    --q.count;
-}
-
 void SetCell(int row, int column, const char* text) {
     LVITEMA it = {};
     it.mask = LVIF_TEXT | LVIF_IMAGE;
@@ -54,6 +36,15 @@ void ShowStatistics(const unsigned char* reply, std::size_t len) {
     StatisticsBox(text);
 }
 
+// The row of the letter with this number; -1 when the list has none.
+int FindLetterRow(const char* number) {
+    LVFINDINFOA find = {};
+    find.flags = LVFI_STRING;
+    find.psz = number;
+    return static_cast<int>(SendMessageA(g_client.letter_list, LVM_FINDITEMA, static_cast<WPARAM>(-1),
+                                         reinterpret_cast<LPARAM>(&find)));
+}
+
 void RebuildList(const unsigned char* reply, std::size_t len) {
     SendMessageA(g_client.letter_list, LVM_DELETEALLITEMS, 0, 0);
     wire::ListCursor cur = wire::ListBegin(reply, len);
@@ -68,16 +59,7 @@ void RebuildList(const unsigned char* reply, std::size_t len) {
         if (row >= 0) SetCell(row, 1, size);
     }
     // Commands sent before this listing came name rows of the old one: find their letters again.
-    PendingQueue& q = g_client.pending;
-    for (int i = 0; i < q.count; ++i) {
-        PendingCommand& p = q.items[(q.first + i) % MAX_PENDING];
-        if (p.row < 0) continue;
-        LVFINDINFOA find = {};
-        find.flags = LVFI_STRING;
-        find.psz = p.number;
-        p.row = static_cast<int>(SendMessageA(g_client.letter_list, LVM_FINDITEMA, static_cast<WPARAM>(-1),
-                                              reinterpret_cast<LPARAM>(&find)));
-    }
+    RefindPendingRows(FindLetterRow);
 }
 
 // The letter's extent is the size the last listing gave for its row, never more than the reply
@@ -99,12 +81,10 @@ void HandleReply(const PendingCommand& cmd, const unsigned char* reply, std::siz
     case Connected:
         if (!positive) { ConnectError("Сервер не отвечает."); break; }
         EnableWindow(g_client.status_line, TRUE);
-        g_client.state = UserSent;
         SendCommand(UserSent, -1, wire::Command::User, g_client.user_name);
         break;
     case UserSent:
         if (!positive) { ConnectError("Пользователь не зарегистрирован."); break; }
-        g_client.state = PassSent;
         SendCommand(PassSent, -1, wire::Command::Pass, g_client.password);
         break;
     case PassSent:
@@ -129,7 +109,7 @@ void HandleReply(const PendingCommand& cmd, const unsigned char* reply, std::siz
         break;
     case QuitSent:
         if (!positive) { ConnectError("Выход невозможен."); break; }
-        CloseConversation();
+        CloseConnection(ClearLetters);
         break;
     default:
         break;   // not connected: dropped
@@ -158,7 +138,7 @@ void ReadReply(SOCKET s) {
         return;
     }
     if (n <= 0) {
-        DropConnection();
+        CloseConnection(KeepLetters);
         return;
     }
     if (g_client.peer_closed) ReadLater();
@@ -193,22 +173,12 @@ void OnCloseEvent(SOCKET s) {
     g_client.peer_closed = true;
     char byte;
     if (g_client.handling && recv(s, &byte, 1, MSG_PEEK) == 0)
-        DropConnection();
+        CloseConnection(KeepLetters);
     else
         ReadReply(s);
 }
 
 }  // namespace
-
-void DropConnection() {
-    SOCKET s = g_client.socket;
-    g_client.socket = INVALID_SOCKET;
-    ClearPending();
-    if (closesocket(s) == SOCKET_ERROR) SocketError("Socket not closed.");
-    SetControls(ControlsIdle);
-    g_client.state = NotConnected;
-    SoundBeep(0);
-}
 
 LRESULT OnSocketEvent(HWND, WPARAM wp, LPARAM lp) {
     SOCKET s = static_cast<SOCKET>(wp);
@@ -216,7 +186,7 @@ LRESULT OnSocketEvent(HWND, WPARAM wp, LPARAM lp) {
     // arrive later, even under the number of a newer socket's handle.
     if (s == INVALID_SOCKET || s != g_client.socket) return 0;
     if (WSAGETSELECTERROR(lp) != 0) {
-        DropConnection();
+        CloseConnection(KeepLetters);
         return 0;
     }
     switch (WSAGETSELECTEVENT(lp)) {

@@ -69,9 +69,7 @@ LRESULT OnCreate(HWND hwnd) {
 
 LRESULT OnDestroy() {
     // No QUIT: the server learns of the end from the closed connection.
-    closesocket(g_client.socket);
-    g_client.socket = INVALID_SOCKET;
-    ClearPending();
+    ReleaseConnection();
     if (WSACleanup() != 0) SocketError("WinSock DLL not terminated.");
     PostQuitMessage(0);
     return 0;
