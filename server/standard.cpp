@@ -239,13 +239,13 @@ bool Commit(Session& t) {
         if (!l.deleted && !l.retrieved) continue;
         char path[MAX_PATH];
         if (!PathOf(t, l, path)) continue;
-        all &= CommitLetterFile(path, l.deleted, l.retrieved || l.status == 'R', l.status, l.size, l.written);
+        bool done = CommitLetterFile(path, l.deleted, l.retrieved || l.status == 'R', l.status, l.size, l.written);
+        all = all && done;
         auto& known = s_counted[t.folder];
         auto k = known.find(l.name);
-        if (k != known.end()) {
-            if (l.deleted) known.erase(k);
-            else if (l.retrieved && l.status == '0') k->second.status = 'R';   // the write time stays
-        }
+        if (k == known.end()) continue;
+        if (l.deleted && done) known.erase(k);
+        else if (!l.deleted && l.status == '0') k->second.status = 'R';   // the write time stays
     }
     return all;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "connection.h"
 #include "net_util.h"
 #include "storage_util.h"
 
@@ -444,3 +445,33 @@ TEST_F(EngineTest, KeepsServingAfterHostileInput) {
 }
 
 }  // namespace
+
+// The dialect's frames stay as they are, only their time changes: past [Dialect] IdleSeconds the
+// connection is dropped with nothing committed, and after five wrong passwords from an address
+// every PASS reply waits, the right one too.
+TEST_F(EngineTest, AnIdleConnectionEndsAndGuessingIsSlowed) {
+    harness::WriteBytes("Quorrel.ini", "[Dialect]\r\nIdleSeconds=50\r\n");
+    ReadDialectSettings();
+    PutLetters(0, {Letter('0', "one")});
+    Client c;
+    LogIn(c);
+    c.Ask("LIST");
+    EXPECT_EQ("+Ok", StatusOf(c.Ask("DELE 1")));
+    g_clock_skew += 50000;
+    SweepConnections();
+    EXPECT_TRUE(c.ClosedByServer());
+    EXPECT_TRUE(harness::FileExists("ivan\\001.msg"));
+
+    Client g;
+    Open(g);
+    for (int i = 0; i < 5; ++i) {
+        g.Ask("USER ivan");
+        EXPECT_EQ("-Erro", StatusOf(g.Ask("PASS bad")));
+    }
+    g.Ask("USER ivan");
+    g.SendRaw(Cmd("PASS pw1"));
+    EXPECT_TRUE(g.Silent(300));
+    g_clock_skew += 2000;
+    SweepConnections();
+    EXPECT_EQ(std::string("+Ok\0", 5), g.ReadReply("PASS pw1"));
+}

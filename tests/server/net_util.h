@@ -29,10 +29,16 @@ public:
     Client(const Client&) = delete;
     Client& operator=(const Client&) = delete;
 
-    bool Connect(unsigned short port) {
+    // `from`: the loopback address to come from, standing for another computer.
+    bool Connect(unsigned short port, const char* from = nullptr) {
         s_ = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
         if (s_ == INVALID_SOCKET) return false;
         sockaddr_in a = {};
+        if (from) {
+            a.sin_family = AF_INET;
+            a.sin_addr.s_addr = inet_addr(from);
+            if (bind(s_, reinterpret_cast<sockaddr*>(&a), sizeof a) == SOCKET_ERROR) return false;
+        }
         a.sin_family = AF_INET;
         a.sin_port = htons(port);
         a.sin_addr.s_addr = inet_addr("127.0.0.1");
