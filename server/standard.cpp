@@ -570,6 +570,7 @@ void StartStandard() {
     s_settings.login_seconds = IniNumber("POP3", "LoginSeconds", 60);
     s_settings.idle_seconds = IniNumber("POP3", "IdleSeconds", 600);
     s_settings.per_address = static_cast<int>(IniNumber("POP3", "PerAddress", 6));
+    if (s_settings.per_address == 0) s_settings.per_address = 6;   // none at all would lock everybody out
     char host[sizeof s_host_name];
     if (gethostname(host, sizeof host) != 0 || !host[0]) std::strcpy(host, "localhost");
     host[sizeof host - 1] = '\0';
