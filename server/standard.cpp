@@ -27,7 +27,8 @@ namespace {
 
 constexpr std::size_t FILE_CHUNK = 4096;
 constexpr int ROUNDS_PER_EVENT = 32;
-constexpr int COUNT_FILES_PER_ROUND = 64;       // letters opened for counting in one round
+constexpr int COUNT_FILES_PER_ROUND = 64;       // counting in one round: letters opened
+constexpr std::size_t COUNT_BYTES_PER_ROUND = 256 * 1024;   // and bytes read
 constexpr int MAX_BAD_COMMANDS = 20;
 
 struct Settings {
@@ -74,6 +75,7 @@ struct Session {
     unsigned char chunk[FILE_CHUNK];
     std::size_t chunk_len, chunk_pos;
     bool file_done;
+    bool first_chunk;             // Count: the next piece read is the letter's first
     std::vector<Served> letters;
 };
 
@@ -165,9 +167,9 @@ void TakeLetters(Session& t) {
     known.swap(kept);
 }
 
-// Counts one letter whole; false when it can't be opened or read (then it is not served).  Its
-// size and write time are taken from the open file, which is what is counted.
-bool CountLetter(Session& t, Served& l) {
+// Opens a letter to be counted; false when it can't be.  Its size and write time are taken from
+// the open file, which is what is counted.
+bool OpenToCount(Session& t, Served& l) {
     char path[MAX_PATH];
     t.file = PathOf(t, l, path) ? OpenLetterFile(path) : INVALID_HANDLE_VALUE;
     LARGE_INTEGER size;
@@ -177,22 +179,9 @@ bool CountLetter(Session& t, Served& l) {
         return false;
     }
     l.size = static_cast<std::uint64_t>(size.QuadPart);
-    StartLetter(t, l, -1);
     l.status = 0;
-    bool first = true;
-    Chunk c;
-    while ((c = ReadChunk(t)) == Chunk::Data) {
-        if (first && (t.chunk[0] == 'R' || t.chunk[0] == '0')) l.status = static_cast<char>(t.chunk[0]);
-        first = false;
-        std::size_t used = 0;
-        pop3::Feed(t.renderer, t.chunk, t.chunk_len, &used, nullptr, 0);
-    }
-    CloseLetter(t);
-    if (c == Chunk::Failed) return false;
-    while (!pop3::Finished(t.renderer)) pop3::Finish(t.renderer, nullptr, 0);
-    l.octets = pop3::Octets(t.renderer);
-    l.counted = true;
-    s_counted[t.folder][l.name] = Counted{l.size, l.written, l.octets, l.status};
+    t.first_chunk = true;   // it holds the status byte
+    StartLetter(t, l, -1);
     return true;
 }
 
@@ -206,16 +195,46 @@ void Tally(const Session& t, unsigned long* count, unsigned long long* octets) {
         }
 }
 
-// Counts a piece of the letters not known yet; once all are, PASS is answered.
+// Counts a piece of the letters not known yet, bounded in files opened and bytes read, so that a
+// big mailbox or a big letter holds nobody up; once all are counted, PASS is answered.  A letter
+// that can't be opened or read (held open elsewhere, gone) is not served.
 void CountSome(Session& t) {
-    for (int n = 0; n < COUNT_FILES_PER_ROUND && t.cursor < t.letters.size(); ++t.cursor) {
+    std::size_t budget = COUNT_BYTES_PER_ROUND;
+    for (int opened = 0; t.cursor < t.letters.size() && budget > 0;) {
         Served& l = t.letters[t.cursor];
-        if (l.counted) continue;
-        ++n;
-        if (!CountLetter(t, l)) {
-            SoundBeep(MB_OK);   // held open elsewhere, gone, or unreadable: not served
-            l.unreadable = true;
+        if (l.counted) {
+            ++t.cursor;
+            continue;
         }
+        if (t.file == INVALID_HANDLE_VALUE) {
+            if (opened++ == COUNT_FILES_PER_ROUND) break;
+            if (!OpenToCount(t, l)) {
+                SoundBeep(MB_OK);
+                l.unreadable = true;
+                ++t.cursor;
+                continue;
+            }
+        }
+        Chunk got = ReadChunk(t);
+        if (got == Chunk::Data) {
+            if (t.first_chunk && (t.chunk[0] == 'R' || t.chunk[0] == '0')) l.status = static_cast<char>(t.chunk[0]);
+            t.first_chunk = false;
+            std::size_t used = 0;
+            pop3::Feed(t.renderer, t.chunk, t.chunk_len, &used, nullptr, 0);
+            budget -= t.chunk_len < budget ? t.chunk_len : budget;
+            continue;
+        }
+        CloseLetter(t);
+        ++t.cursor;
+        if (got == Chunk::Failed) {
+            SoundBeep(MB_OK);
+            l.unreadable = true;
+            continue;
+        }
+        while (!pop3::Finished(t.renderer)) pop3::Finish(t.renderer, nullptr, 0);
+        l.octets = pop3::Octets(t.renderer);
+        l.counted = true;
+        s_counted[t.folder][l.name] = Counted{l.size, l.written, l.octets, l.status};
     }
     if (t.cursor < t.letters.size()) return;
     std::vector<Served> served;
