@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "log.h"
 #include "server.h"
 #include "users.h"
 
@@ -252,6 +253,10 @@ bool PassMayBeAnswered(Connection& c) {
     DWORD from = Reached(now, g->ready_at) ? now : g->ready_at;
     c.held_until = g->ready_at = from + delay;
     c.held = true;
+    LogLine(LogSource(c.kind), c.address, "slowed")
+        .Text("user", c.user_name)
+        .Number("delay", (c.held_until - now + 999) / 1000)
+        .Write();
     return false;
 }
 
@@ -277,6 +282,8 @@ void LoginFailed(const Connection& c) {
 void LoginSucceeded(const Connection& c) {
     if (Guesser* g = FindGuesser(c.address, Now())) *g = Guesser{};
 }
+
+const char* LogSource(Listener kind) { return kind == Listener::Dialect ? logsrc::DIALECT : logsrc::POP3; }
 
 // ---- settings ------------------------------------------------------------------------------------
 

@@ -126,6 +126,9 @@ bool PassMayBeAnswered(Connection& c);
 void LoginFailed(const Connection& c);
 void LoginSucceeded(const Connection& c);
 
+// The log's name for a listener's lines.
+const char* LogSource(Listener kind);
+
 // ---- settings ------------------------------------------------------------------------------------
 
 // A number from Quorrel.ini in the server's folder; `fallback` when the key is missing or negative.

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "connection.h"
+#include "log.h"
 #include "mailbox.h"
 #include "server.h"
 #include "users.h"
@@ -21,6 +22,7 @@ constexpr int DIALECT_OWNER = 0;   // the dialect's conversation, among the mail
 struct Engine {
     Connection conn;       // its `in` collects one command frame at a time
     unsigned idle_seconds; // [Dialect] IdleSeconds, read at Start; 0: no limit
+    bool ended;            // its end is logged (QUIT, autologout): not as "closed"
 };
 Engine g_engine;
 Connection& g_conn = g_engine.conn;
@@ -72,6 +74,7 @@ void DoPass(const wire::ParsedCommand& c) {
     bool ok = c.arg_valid && user >= 0 && user < static_cast<int>(g_users.count) &&
               std::strncmp(c.arg, g_users.users[user].password, PASSWORD_SIZE) == 0 &&
               std::strlen(c.arg) < PASSWORD_SIZE;
+    LogLine(logsrc::DIALECT, g_conn.address, ok ? "login" : "login-failed").Text("user", g_conn.user_name).Write();
     if (ok) LoginSucceeded(g_conn);
     else LoginFailed(g_conn);
     // A mailbox that a conversation of the standard listener has open is refused.
@@ -168,7 +171,13 @@ void FinishQuit() {
 }
 
 void DoQuit() {
-    if (Authorized()) CommitMailbox();
+    LogLine line(logsrc::DIALECT, g_conn.address, "quit");
+    if (Authorized()) {
+        CommitCounts n = CommitMailbox();
+        line.Text("user", g_conn.user_name).Number("deleted", n.deleted).Number("read", n.read).Number("failed", n.failed);
+    }
+    line.Write();
+    g_engine.ended = true;
     SendStatus(true);
     g_conn.quitting = true;
     if (!OutputPending(g_conn) && !g_conn.broken) FinishQuit();
@@ -208,10 +217,12 @@ void ServeCollected() {
 // After the end, what came before it is still answered.
 void OnClientEvent(int event) {
     if (!FollowUser(g_conn)) {
-        DropClient();
+        DropClient("user-gone");
         return;
     }
     if (Expired(g_conn) != Expiry::None) {
+        LogLine(logsrc::DIALECT, g_conn.address, "autologout").Text("user", g_conn.user_name).Text("reason", "idle").Write();
+        g_engine.ended = true;
         DropClient();
         return;
     }
@@ -228,12 +239,12 @@ void OnClientEvent(int event) {
     ServeCollected();
     if (!HaveClient()) return;
     if (g_conn.broken) {
-        DropClient();
+        DropClient("error");
         return;
     }
     // The peer sends no more: done once every whole frame it sent is answered.
     if (g_conn.at_end && !FrameWaiting() && !OutputPending(g_conn) && !g_conn.quitting) {
-        DropClient();
+        DropClient("peer");
         return;
     }
     // No read event follows a close, nor the end: come back for the rest.
@@ -248,9 +259,10 @@ void OnAccept() {
     if (s == INVALID_SOCKET) return;
     // The replaced connection is closed only now, after the accept, so its handle value cannot be
     // handed to the new one while events of the old are still queued.
-    ForgetLogin();
-    EndConnection(g_conn);
+    CloseClient("replaced");
     BeginConnection(g_conn, s, Listener::Dialect, peer, 0, g_engine.idle_seconds);
+    g_engine.ended = false;
+    LogLine(logsrc::DIALECT, g_conn.address, "connect").Write();
     SendStatus(true);
     ShowConnections();
 }
@@ -274,19 +286,26 @@ SOCKET DialectSocket() { return g_conn.socket; }
 
 void ReadDialectSettings() { g_engine.idle_seconds = IniNumber("Dialect", "IdleSeconds", 0); }
 
-bool CloseClient() {
+bool CloseClient(const char* why) {
+    if (HaveClient() && !g_engine.ended) {
+        LogLine line(logsrc::DIALECT, g_conn.address, "closed");
+        if (g_conn.user_name[0]) line.Text("user", g_conn.user_name);
+        if (why) line.Text("reason", why);
+        line.Write();
+    }
+    g_engine.ended = false;
     ForgetLogin();
     return EndConnection(g_conn);
 }
 
-bool DropClient() {
-    bool ok = CloseClient();
+bool DropClient(const char* why) {
+    bool ok = CloseClient(why);
     ShowConnections();
     return ok;
 }
 
 void FollowUserTable() {
-    if (HaveClient() && !FollowUser(g_conn)) DropClient();
+    if (HaveClient() && !FollowUser(g_conn)) DropClient("user-gone");
 }
 
 void ResetEngine() {

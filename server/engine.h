@@ -19,9 +19,10 @@ void FollowUserTable();
 
 // Closes the current client connection without a reply or a commit and greys Pause; false when
 // closesocket failed (the slot is emptied all the same).  An empty slot counts as closed.
-bool DropClient();
+// `why`, when given, goes into the log's "closed" line.
+bool DropClient(const char* why = nullptr);
 // Closes the client connection and forgets its login, leaving the controls alone; false when the
 // socket would not close.
-bool CloseClient();
+bool CloseClient(const char* why = nullptr);
 
 void ResetEngine();

@@ -273,9 +273,11 @@ bool DeleteLetterFile(const char* path, std::uint64_t size, const FILETIME& writ
     return ok;
 }
 
-void CommitLetter(const LetterRecord& rec) {
+void CommitLetter(const LetterRecord& rec, CommitCounts& counts) {
     char status = rec.size > 0 && (rec.text[0] == 'R' || rec.text[0] == '0') ? rec.text[0] : 0;
-    CommitLetterFile(rec.path, rec.is_deleted != 0, rec.is_read != 0, status, rec.file_size, rec.written);
+    bool done = CommitLetterFile(rec.path, rec.is_deleted != 0, rec.is_read != 0, status, rec.file_size, rec.written);
+    if (rec.is_deleted) ++(done ? counts.deleted : counts.failed);
+    else if (rec.is_read && status != 'R') ++counts.read;
 }
 
 }  // namespace
@@ -315,10 +317,12 @@ void LoadLetters(const char* folder) {
     for (int i = g_letters.count; i < MAX_LETTERS; ++i) g_letters.letters[i] = LetterRecord{};
 }
 
-void CommitMailbox() {
+CommitCounts CommitMailbox() {
     // The records loaded in this conversation, each by its own path: the folder is not searched
     // again, so a file that came or went since the load is never taken for another.
-    for (int i = 0; i < g_letters.count && i < MAX_LETTERS; ++i) CommitLetter(g_letters.letters[i]);
+    CommitCounts counts = {};
+    for (int i = 0; i < g_letters.count && i < MAX_LETTERS; ++i) CommitLetter(g_letters.letters[i], counts);
+    return counts;
 }
 
 bool SameLetterFile(HANDLE file, std::uint64_t size, const FILETIME& written) {

@@ -39,8 +39,12 @@ void MeasureMailbox(const char* folder, int* count, std::uint64_t* size);
 // Fills the letter table from the mailbox.
 void LoadLetters(const char* folder);
 // Writes the conversation's marks back, each loaded letter by its own path: deletes the letters
-// marked deleted and writes every other loaded letter's status byte.
-void CommitMailbox();
+// marked deleted and writes every other loaded letter's status byte.  Says what it did: letters
+// deleted, marked read (that were not), and deletions that failed.
+struct CommitCounts {
+    unsigned deleted, read, failed;
+};
+CommitCounts CommitMailbox();
 
 // A mailbox is open to one conversation at a time, in either protocol.  Conversations are
 // numbered by their owner: 0 the dialect's, 1 to MAX_SESSIONS the standard listener's.

@@ -1,6 +1,8 @@
 // The administrator password: read from Admin.psw at start-up; the password dialog; the lock.
 #include "password.h"
 
+#include "log.h"
+
 #include <cstring>
 
 #include "server.h"
@@ -89,5 +91,7 @@ void OnSetPasswordCommand() {
     if (!ReplaceWith(kPasswordTemp, kPasswordFile)) {
         DeleteFileA(kPasswordTemp);
         FileWarning("Ошибка создания файла пароля!");
+        return;
     }
+    LogLine(logsrc::ADMIN, 0, "password-set").Write();
 }

@@ -16,6 +16,7 @@
 #include "command.h"
 #include "connection.h"
 #include "fileio.h"
+#include "log.h"
 #include "mailbox.h"
 #include "message.h"
 #include "reply.h"
@@ -76,6 +77,7 @@ struct Session {
     std::size_t chunk_len, chunk_pos;
     bool file_done;
     bool first_chunk;             // Count: the next piece read is the letter's first
+    bool ended;                   // its end is logged (QUIT, autologout): not as "closed"
     std::vector<Served> letters;
 };
 
@@ -251,27 +253,46 @@ void CountSome(Session& t) {
     t.job = Job::None;
 }
 
-// Writes the marks back; false when a letter marked deleted could not be removed.
+// Writes the marks back and logs what they were; false when a letter marked deleted could not be
+// removed.
 bool Commit(Session& t) {
     bool all = true;
+    unsigned deleted = 0, read = 0, failed = 0;
     for (Served& l : t.letters) {
         if (!l.deleted && !l.retrieved) continue;
         char path[MAX_PATH];
         if (!PathOf(t, l, path)) continue;
         bool done = CommitLetterFile(path, l.deleted, l.retrieved || l.status == 'R', l.status, l.size, l.written);
         all = all && done;
+        if (l.deleted) ++(done ? deleted : failed);
+        else if (l.status != 'R') ++read;
         auto& known = s_counted[t.folder];
         auto k = known.find(l.name);
         if (k == known.end()) continue;
         if (l.deleted && done) known.erase(k);
         else if (!l.deleted && l.status == '0') k->second.status = 'R';   // the write time stays
     }
+    LogLine(logsrc::POP3, t.conn.address, "quit")
+        .Text("user", t.conn.user_name)
+        .Number("deleted", deleted)
+        .Number("read", read)
+        .Number("failed", failed)
+        .Write();
     return all;
 }
 
 // ---- the end of a conversation -----------------------------------------------------------------
 
-void Close(Session& t) {
+// Closes the conversation; unless its end was logged already, it is logged as "closed" (nothing
+// committed), with `why` when given.
+void Close(Session& t, const char* why = nullptr) {
+    if (!t.ended) {
+        LogLine line(logsrc::POP3, t.conn.address, "closed");
+        if (t.conn.user_name[0]) line.Text("user", t.conn.user_name);
+        if (why) line.Text("reason", why);
+        line.Write();
+    }
+    t.ended = false;
     CloseLetter(t);
     CloseMailbox(Owner(t));
     EndConnection(t.conn);
@@ -303,10 +324,12 @@ void DoPass(Session& t) {
               std::strcmp(t.password, g_users.users[user].password) == 0;
     SecureZeroMemory(t.password, sizeof t.password);
     if (!ok) {
+        LogLine(logsrc::POP3, c.address, "login-failed").Text("user", c.user_name).Write();
         LoginFailed(c);
         c.user_name[0] = '\0';
         return Err(t, "wrong name or password");
     }
+    LogLine(logsrc::POP3, c.address, "login").Text("user", c.user_name).Write();
     LoginSucceeded(c);
     const char* folder = MailboxFolder(user);
     if (folder && !OpenMailbox(folder, Owner(t))) {
@@ -402,6 +425,8 @@ void Transaction(Session& t, const pop3::CommandLine& c) {
 void Bad(Session& t, const char* text) {
     if (++t.conn.bad_commands < MAX_BAD_COMMANDS) return Err(t, text);
     Err(t, "too many bad commands");
+    LogLine(logsrc::POP3, t.conn.address, "closed").Text("reason", "bad-commands").Write();
+    t.ended = true;
     t.conn.quitting = true;
 }
 
@@ -416,6 +441,8 @@ void Execute(Session& t, const pop3::CommandLine& c) {
     case pop3::Verb::Quit:
         if (t.phase == Phase::Transaction && !Commit(t)) Err(t, "some deleted messages not removed");
         else Ok(t, "bye");
+        if (t.phase != Phase::Transaction) LogLine(logsrc::POP3, t.conn.address, "quit").Write();
+        t.ended = true;
         t.conn.quitting = true;
         return;
     case pop3::Verb::User:
@@ -503,7 +530,11 @@ bool TakeCommand(Session& t) {
 void Work(Session& t, int event) {
     Connection& c = t.conn;
     if (event == FD_CLOSE) c.peer_closed = true;
-    if (Expired(c) != Expiry::None) {
+    if (Expiry e = Expired(c); e != Expiry::None) {
+        LogLine line(logsrc::POP3, c.address, "autologout");
+        if (c.user_name[0]) line.Text("user", c.user_name);
+        line.Text("reason", e == Expiry::Idle ? "idle" : "login").Write();
+        t.ended = true;
         // Said only between replies: never inside a multi-line one.
         if (!OutputPending(c) && t.job == Job::None) {
             Err(t, "disconnected for inactivity");
@@ -516,7 +547,7 @@ void Work(Session& t, int event) {
     if (event != FD_WRITE && !c.at_end && c.in_len < IN_ROOM) {
         received = true;
         r = Receive(c, IN_ROOM);
-        if (c.broken) return Close(t);
+        if (c.broken) return Close(t, "error");
     }
     int round = 0;
     for (; round < ROUNDS_PER_EVENT; ++round) {
@@ -533,10 +564,10 @@ void Work(Session& t, int event) {
         if (!TakeCommand(t)) break;
     }
     // A reply that broke ends the conversation before anything behind it is executed.
-    if (c.broken) return Close(t);
+    if (c.broken) return Close(t, "error");
     bool idle = c.out_len == 0 && t.job == Job::None && !t.pass_waiting;
     // The peer sends no more, and every command it sent is answered.
-    if (c.at_end && idle && round < ROUNDS_PER_EVENT) return Close(t);
+    if (c.at_end && idle && round < ROUNDS_PER_EVENT) return Close(t, "peer");
     // Come back for what is left: more than one event's work, bytes that waited behind a full
     // buffer or a reply (WinSock posts no read event for them), or the rest after a close.
     if (round == ROUNDS_PER_EVENT || (!received && idle && c.in_len < IN_ROOM) ||
@@ -555,10 +586,16 @@ void Accept() {
             break;
         }
     const char* busy = nullptr;
-    if (!t) busy = "-ERR [SYS/TEMP] too many connections\r\n";
-    else if (ConnectionsFrom(Listener::Pop3, peer.sin_addr.s_addr) >= s_settings.per_address)
+    const char* why = nullptr;
+    if (!t) {
+        busy = "-ERR [SYS/TEMP] too many connections\r\n";
+        why = "too-many";
+    } else if (ConnectionsFrom(Listener::Pop3, peer.sin_addr.s_addr) >= s_settings.per_address) {
         busy = "-ERR [SYS/TEMP] too many connections from your address\r\n";
+        why = "per-address";
+    }
     if (busy) {
+        LogLine(logsrc::POP3, peer.sin_addr.s_addr, "refused").Text("reason", why).Write();
         send(s, busy, static_cast<int>(std::strlen(busy)), 0);
         closesocket(s);
         return;
@@ -568,8 +605,10 @@ void Accept() {
     t->folder[0] = '\0';
     t->job = Job::None;
     t->pass_waiting = false;
+    t->ended = false;
     t->file = INVALID_HANDLE_VALUE;
     pop3::LineReset(t->lines);
+    LogLine(logsrc::POP3, peer.sin_addr.s_addr, "connect").Write();
     ShowConnections();
     Ok(*t, "Quorrel POP3 ready");
     Work(*t, FD_WRITE);
@@ -582,9 +621,9 @@ unsigned short StandardPort() {
     return port > 0 && port <= 65535 ? static_cast<unsigned short>(port) : 0;
 }
 
-void StartStandard() {
+unsigned short StartStandard() {
     unsigned short port = StandardPort();
-    if (!port || g_server.standard_listener != INVALID_SOCKET) return;
+    if (!port || g_server.standard_listener != INVALID_SOCKET) return 0;
     s_settings.port = port;
     s_settings.login_seconds = IniNumber("POP3", "LoginSeconds", 60);
     s_settings.idle_seconds = IniNumber("POP3", "IdleSeconds", 600);
@@ -597,15 +636,18 @@ void StartStandard() {
     if (std::strcmp(host, s_host_name) != 0) s_counted.clear();
     std::strcpy(s_host_name, host);
     if (OpenListener(port, &g_server.standard_listener) != ListenFault::None) {
+        LogLine(logsrc::SERVER, 0, "bind-failed").Number("port", port).Write();
         char text[64];
         std::snprintf(text, sizeof text, "Socket don't bind port %u.", port);
         SocketError(text);
+        return 0;
     }
+    return port;
 }
 
 void DropSessions() {
     for (Session& t : s_sessions)
-        if (IsOpen(t.conn)) Close(t);
+        if (IsOpen(t.conn)) Close(t, "server");
 }
 
 void StopStandard() {
@@ -623,7 +665,7 @@ bool OnStandardEvent(SOCKET s, LPARAM lp) {
     Session* t = Find(s);
     if (!t) return false;
     if (!FollowUser(t->conn)) {
-        Close(*t);
+        Close(*t, "user-gone");
         return true;
     }
     // An error or a close is believed only once the socket itself says it is at its end: the
@@ -634,7 +676,7 @@ bool OnStandardEvent(SOCKET s, LPARAM lp) {
 
 void FollowUserTableInSessions() {
     for (Session& t : s_sessions)
-        if (IsOpen(t.conn) && !FollowUser(t.conn)) Close(t);
+        if (IsOpen(t.conn) && !FollowUser(t.conn)) Close(t, "user-gone");
 }
 
 void ResetStandard() {

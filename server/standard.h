@@ -11,8 +11,9 @@
 unsigned short StandardPort();
 
 // Start: opens the standard listener when Quorrel.ini names a port; when the port can't be
-// bound, a "Socket Error!" box names it and the dialect goes on alone.
-void StartStandard();
+// bound, a "Socket Error!" box names it and the dialect goes on alone.  Returns the port it
+// listens on, 0 for none.
+unsigned short StartStandard();
 // Stop and the shutdown: the listener and every conversation closed, nothing committed.
 void StopStandard();
 // Pause: every conversation closed, nothing committed; the listener stays.

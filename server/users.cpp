@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "fileio.h"
+#include "log.h"
 #include "mailbox.h"
 #include "server.h"
 
@@ -350,6 +351,7 @@ void OnNewUserCommand() {
     std::uint32_t i = g_users.count++;
     g_users.users[i] = g_staging;
     AddRow(static_cast<int>(i), g_staging, g_staging.letter_count);
+    LogLine(logsrc::ADMIN, 0, "user-added").Text("user", g_staging.name).Write();
     if (!made) FileWarning(kNoMailbox);
 }
 
@@ -371,6 +373,7 @@ void OnDelUserCommand() {
     g_users.users[--g_users.count] = UserRecord{};
     TakeUpTail();
     ++s_generation;
+    LogLine(logsrc::ADMIN, 0, "user-deleted").Text("user", name).Write();
 }
 
 void OnEditUserCommand() {
@@ -387,6 +390,7 @@ void OnEditUserCommand() {
     s_editing = -1;
     if (result != IDOK) return;
     if (!RewriteUsers(-1, sel, &g_staging, g_users.count)) return;
+    LogLine(logsrc::ADMIN, 0, "user-changed").Text("user", rec.name).Text("name", g_staging.name).Write();
     g_users.users[sel] = g_staging;
     ++s_generation;
     SetCell(sel, 0, g_staging.name);

@@ -5,6 +5,7 @@
 #include "engine.h"
 #include "fileio.h"
 #include "listener.h"
+#include "log.h"
 #include "mailbox.h"
 #include "password.h"
 #include "server.h"
@@ -79,6 +80,10 @@ LRESULT OnCreate(HWND hwnd) {
     EnableWindow(g_server.stop_button, FALSE);
     EnableWindow(g_server.pause_button, FALSE);
     for (int id : kInitiallyGrayed) EnableCommand(id, false);
+    ReadLogSettings(false);
+    // A server that starts by itself does what "Старт" does, boxes and all, once the window is up.
+    if (GetPrivateProfileIntA("Server", "AutoStart", 0, ".\\Quorrel.ini") == 1)
+        PostMessageA(hwnd, WM_COMMAND, IDM_START, 0);
     return 0;
 }
 
@@ -87,10 +92,17 @@ void CloseSocketSlot(SOCKET& s) {
     s = INVALID_SOCKET;
 }
 
+LRESULT OnTimer(WPARAM id) {
+    if (id != SWEEP_TIMER) return 0;
+    SweepConnections();
+    LogNewDay();
+    return 0;
+}
+
 LRESULT OnDestroy() {
     StopSweep();
     CloseSocketSlot(g_server.listener);
-    CloseClient();
+    CloseClient("server");
     StopStandard();
     if (WSACleanup() != 0) SocketError("WinSock DLL not terminated.");
     PostQuitMessage(0);
@@ -132,6 +144,7 @@ void ResetServerState() {
     ResetUsers();
     ResetMailbox();
     ResetConnections();
+    ResetLog();
     ResetEngine();
     ResetStandard();
 }
@@ -141,7 +154,7 @@ LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_CREATE:      return OnCreate(hwnd);
     case WM_DESTROY:     return OnDestroy();
     case WM_COMMAND:     return OnCommand(hwnd, LOWORD(wp));
-    case WM_TIMER:       if (wp == SWEEP_TIMER) SweepConnections(); return 0;
+    case WM_TIMER:       return OnTimer(wp);
     case WM_SOCKETEVENT: return OnStandardEvent(static_cast<SOCKET>(wp), lp) ? 0 : OnSocketEvent(hwnd, wp, lp);
     default:             return DefWindowProcA(hwnd, msg, wp, lp);
     }

@@ -11,7 +11,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -270,6 +272,74 @@ TEST_F(StandardE2E, ConversationRulesLocksAndAccess) {
     EXPECT_TRUE(last.ClosedByPeer());
     EXPECT_TRUE(dialect.ClosedByPeer());
     EXPECT_NE(std::string::npos, q.State().find("pause=0"));
+    EXPECT_FALSE(e2e::Exists(q.dir / "Logs")) << "without [Log] Enabled=1 no log is written";
+}
+
+// With [Log] Enabled=1: both protocols, a wrong and a right login each, a RETR, a DELE and a QUIT,
+// a conversation dropped without QUIT, a new user, Pause and Stop, each a line of one file, in the
+// form a firewall tool can match, and no password anywhere in it.
+TEST_F(StandardE2E, TheLogSaysWhatHappenedAndNoPassword) {
+    ASSERT_TRUE(e2e::WriteFile(q.dir / "Quorrel.ini", "[POP3]\r\nPort=1110\r\n[Log]\r\nEnabled=1\r\n"));
+    ASSERT_TRUE(e2e::WriteFile(q.dir / "ivan/1.msg", "0one\n"));
+    ASSERT_TRUE(e2e::WriteFile(q.dir / "ivan/2.msg", "0two\n"));
+    Start();   // its probe of the port is a connection too
+    LineClient c;
+    ASSERT_TRUE(c.Connect());
+    c.Ask("USER ivan");
+    EXPECT_EQ(0u, c.Ask("PASS guess1").rfind("-ERR", 0));
+    c.Ask("USER ivan");
+    EXPECT_TRUE(Ok(c.Ask("PASS pw1")));
+    c.AskMulti("RETR 1");
+    c.Ask("DELE 2");
+    EXPECT_TRUE(Ok(c.Ask("QUIT")));
+    e2e::Pop3Client dialect;
+    ASSERT_TRUE(dialect.Connect(110));
+    dialect.Read(5);
+    dialect.Ask("USER maria");
+    EXPECT_EQ("-Erro", e2e::StatusOf(dialect.Ask("PASS guess2")));
+    dialect.Ask("USER maria");
+    EXPECT_EQ("+Ok", e2e::StatusOf(dialect.Ask("PASS pw2")));
+    dialect.Close();
+    usleep(300 * 1000);
+    std::string out = q.Do({"cmd", std::to_string(IDM_PASSWORD), "dialog", "10003", "5000", "set", "10003", "admin", "ok",
+                            "cmd", std::to_string(IDM_NEWUSER), "dialog", "10000", "5000", "set", "10000", "olga", "set",
+                            "10001", "pw9", "set", "10003", "127.0.0.1", "pick", "10002", "1", "ok", "cmd",
+                            std::to_string(IDM_PAUSE), "cmd", std::to_string(IDM_STOP), "state"});
+    EXPECT_NE(std::string::npos, out.find("state start=1")) << out;
+
+    std::vector<std::string> files = e2e::ListDir(q.dir / "Logs");
+    ASSERT_EQ(1u, files.size());
+    std::time_t now = std::time(nullptr);
+    char name[40];
+    std::strftime(name, sizeof name, "Quorrel-%Y-%m-%d.log", std::localtime(&now));
+    EXPECT_EQ(name, files[0]);
+    std::string log = e2e::ReadFile(q.dir / ("Logs/" + files[0]));
+    const std::regex form("\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d (SERVER|ADMIN|DIALECT|POP3|SMTP) (\\d+\\.\\d+\\.\\d+\\.\\d+|-) "
+                          "[a-z-]+( [a-z0-9]+=(\"[^\"]*\"|[!-~]+))*");
+    std::vector<std::string> seen;
+    for (std::size_t at = 0, end; (end = log.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        std::string line = log.substr(at, end - at);
+        EXPECT_TRUE(std::regex_match(line, form)) << line;
+        seen.push_back(line.substr(20));
+    }
+    const std::vector<std::string> want = {
+        "SERVER - start dialect=110 pop3=1110",
+        "POP3 127.0.0.1 connect",
+        "POP3 127.0.0.1 connect",
+        "POP3 127.0.0.1 closed reason=peer",
+        "POP3 127.0.0.1 login-failed user=ivan",
+        "POP3 127.0.0.1 login user=ivan",
+        "POP3 127.0.0.1 quit user=ivan deleted=1 read=1 failed=0",
+        "DIALECT 127.0.0.1 connect",
+        "DIALECT 127.0.0.1 login-failed user=maria",
+        "DIALECT 127.0.0.1 login user=maria",
+        "DIALECT 127.0.0.1 closed user=maria reason=peer",
+        "ADMIN - user-added user=olga",
+        "SERVER - pause",
+        "SERVER - stop",
+    };
+    EXPECT_EQ(want, seen) << log;
+    for (const char* secret : {"pw1", "pw2", "pw9", "guess", "admin"}) EXPECT_EQ(std::string::npos, log.find(secret)) << secret;
 }
 
 // The standard port taken by another program: a box names it, and the dialect runs alone.

@@ -13,6 +13,11 @@
 //   rows                 one line per user list row: "row\t<cell 0>\t...\t<cell 4>"
 //   bind PORT            try to bind a TCP socket of this process to PORT on every address;
 //                        prints "bind 0" or "bind <WSA error>"
+//   dialog CTRL MS       wait up to MS ms for a dialog of Quorrel holding control CTRL; the
+//                        actions below fill it
+//   set ID TEXT          put TEXT into control ID of that dialog
+//   pick ID N            select entry N of the combo box ID of that dialog
+//   ok                   press OK of that dialog and wait for it to close
 //   close                post WM_CLOSE to the main window
 #include <winsock.h>
 #include <windows.h>
@@ -102,6 +107,7 @@ int TryBind(int port) {
 
 int main(int argc, char** argv) {
     int failures = 0;
+    HWND dialog = nullptr;
     for (int i = 1; i < argc; ++i) {
         const char* a = argv[i];
         const char* next = i + 1 < argc ? argv[i + 1] : "0";
@@ -131,6 +137,19 @@ int main(int argc, char** argv) {
             ++i;
         } else if (std::strcmp(a, "rows") == 0) {
             PrintRows();
+        } else if (std::strcmp(a, "dialog") == 0 && i + 2 < argc) {
+            dialog = WaitDialog(std::atoi(next), static_cast<DWORD>(std::atoi(argv[i + 2])));
+            if (!dialog) { std::printf("no dialog came\n"); ++failures; }
+            i += 2;
+        } else if (std::strcmp(a, "set") == 0 && dialog && i + 2 < argc) {
+            SendMessageA(GetDlgItem(dialog, std::atoi(next)), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[i + 2]));
+            i += 2;
+        } else if (std::strcmp(a, "pick") == 0 && dialog && i + 2 < argc) {
+            SendMessageA(GetDlgItem(dialog, std::atoi(next)), CB_SETCURSEL, std::atoi(argv[i + 2]), 0);
+            i += 2;
+        } else if (std::strcmp(a, "ok") == 0 && dialog) {
+            CloseBox(dialog);
+            dialog = nullptr;
         } else if (std::strcmp(a, "close") == 0) {
             PostMessageA(g_main, WM_CLOSE, 0, 0);
         } else {
