@@ -1,10 +1,13 @@
 ; The Windows installer of Quorrel and Vindle, made by scripts/package.sh with Debian's makensis:
 ;   makensis -INPUTCHARSET UTF8 -DVERSION=1.0.0 -DFILES=<folder with the programs and readme.txt>
-;            -DICON=<icon> -DOUTFILE=<setup.exe> installer.nsi
+;            -DDEFAULTS=<folder with the default Quorrel.ini> -DICON=<icon> -DOUTFILE=<setup.exe> installer.nsi
 ; 64-bit (no 32-bit program runs everywhere we install: a 64-bit Wine runs none).
 ; Silent: setup.exe /S [/DATA=folder] [/D=folder]   (/D last, without quotes)
 ; The server keeps its data in its current folder: its shortcut starts it in the data folder,
-; which ordinary users may write to.  The uninstaller leaves the data folder alone.
+; which ordinary users may write to.  The uninstaller leaves the data folder alone.  A data folder
+; without a Quorrel.ini gets the default one (the log on, the server started at launch, the
+; standard listener on 1110); an existing one is never touched.  The checked option puts a
+; shortcut into the common Startup folder, so the server starts when anybody logs on.
 Target amd64-unicode
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
@@ -43,7 +46,11 @@ Var DataDir
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Папка данных"
 !define MUI_DIRECTORYPAGE_VARIABLE $DataDir
 !insertmacro MUI_PAGE_DIRECTORY
+!insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_RUN
+!define MUI_FINISHPAGE_RUN_TEXT "Запустить Quorrel"
+!define MUI_FINISHPAGE_RUN_FUNCTION LaunchServer
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -72,6 +79,7 @@ Function .onInit
 FunctionEnd
 
 Section "Quorrel и Vindle"
+    SectionIn RO
     SetOutPath "$INSTDIR"
     File "${FILES}\Quorrel.exe"
     File "${FILES}\Vindle.exe"
@@ -83,6 +91,10 @@ Section "Quorrel и Vindle"
     ; everything in the data folder: the server runs as whoever starts it.
     nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$DataDir" /grant *S-1-5-32-545:(OI)(CI)M'
     Pop $0
+    ${IfNot} ${FileExists} "$DataDir\Quorrel.ini"
+        SetOutPath "$DataDir"
+        File "${DEFAULTS}\Quorrel.ini"
+    ${EndIf}
 
     ; A shortcut's working folder is the current output path when it is made.
     CreateDirectory "$SMPROGRAMS\Quorrel"
@@ -107,6 +119,18 @@ Section "Quorrel и Vindle"
     WriteRegDWORD HKLM "${KEY}" "EstimatedSize" $0
 SectionEnd
 
+Section "Запускать сервер при входе в Windows"
+    SetOutPath "$DataDir"   ; the shortcut's working folder
+    CreateShortCut "$SMSTARTUP\Quorrel.lnk" "$INSTDIR\Quorrel.exe" "" "$INSTDIR\Quorrel.exe" 0 SW_SHOWNORMAL "" \
+        "Почтовый сервер Quorrel"
+SectionEnd
+
+; The server works in its data folder.
+Function LaunchServer
+    SetOutPath "$DataDir"
+    Exec '"$INSTDIR\Quorrel.exe"'
+FunctionEnd
+
 Function un.onInit
     SetRegView 64
     SetShellVarContext all
@@ -118,6 +142,7 @@ Section "Uninstall"
     Delete "$SMPROGRAMS\Quorrel\Quorrel.lnk"
     Delete "$SMPROGRAMS\Quorrel\Vindle.lnk"
     Delete "$SMPROGRAMS\Quorrel\Прочтите.lnk"
+    Delete "$SMSTARTUP\Quorrel.lnk"
     RMDir "$SMPROGRAMS\Quorrel"
     Delete "$INSTDIR\Quorrel.exe"
     Delete "$INSTDIR\Vindle.exe"

@@ -1,9 +1,11 @@
 #!/bin/sh
 # The installer made by scripts/package.sh, the whole story, under Wine in a fresh prefix of its
 # own: a silent install puts the programs under Program Files, the shortcuts in the Start menu
-# and an entry in the list of installed programs; the server, started from its shortcut, runs in
-# the data folder; the silent uninstall named by that entry removes the programs, the shortcuts
-# and the entry, and leaves the data folder as it was.
+# and the Startup folder, a default Quorrel.ini into the data folder (never over one that is
+# there) and an entry in the list of installed programs; the server, started from its Startup
+# shortcut, runs in the data folder and is listening without a press of "Старт"; the silent
+# uninstall named by that entry removes the programs, the shortcuts and the entry, and leaves the
+# data folder as it was.
 #   install_test.sh PACKAGE_DIR WORK_DIR QDRIVER_EXE
 set -u
 abs() { mkdir -p "$1" && cd "$1" && pwd; }
@@ -53,6 +55,27 @@ check "the server's shortcut starts Program Files\\Quorrel\\Quorrel.exe" \
 check "the server's shortcut works in the data folder" shortcut_has "$menu/Quorrel.lnk" 'C:\ProgramData\Quorrel'
 check "the client's shortcut starts Program Files\\Quorrel\\Vindle.exe" \
     shortcut_has "$menu/Vindle.lnk" 'C:\Program Files\Quorrel\Vindle.exe'
+# The common Startup folder; Wine spells it "StartUp".
+startup=$(find "$c/ProgramData/Microsoft/Windows/Start Menu/Programs" -maxdepth 1 -iname startup | head -n 1)
+startup_shortcut() {
+    shortcut_has "$startup/Quorrel.lnk" 'C:\Program Files\Quorrel\Quorrel.exe' &&
+        shortcut_has "$startup/Quorrel.lnk" 'C:\ProgramData\Quorrel'
+}
+ini=$(iconv -f CP1251 -t UTF-8 "$data/Quorrel.ini" 2>/dev/null | tr -d '\r')
+ini_keys() {
+    printf '%s\n' "$ini" | grep -qx AutoStart=1 && printf '%s\n' "$ini" | grep -qx Enabled=1 &&
+        printf '%s\n' "$ini" | grep -qx Port=1110
+}
+# A key line follows a comment line that holds letters beyond ASCII (Russian).
+ini_comments() { printf '%s\n' "$ini" | LC_ALL=C awk '/=/ && prev !~ /^; .*[\200-\377]/ { bad = 1 } { prev = $0 } END { exit bad }'; }
+ini_kept() { tail -c 8 "$data/Quorrel.ini" | grep -q kept; }
+log_written() { ls "$data/Logs" 2>/dev/null | grep -q '^Quorrel-.*\.log$'; }
+check "the Startup folder starts the server in the data folder" startup_shortcut
+check "the default Quorrel.ini starts the server, keeps the log and opens POP3 on 1110" ini_keys
+check "each of its keys has a comment line in Russian before it" ini_comments
+printf '; kept\r\n' >> "$data/Quorrel.ini"
+run "$setup" /S >"$work/setup2.log" 2>&1
+check "installing again leaves an existing Quorrel.ini as it is" ini_kept
 
 entry=$(run reg query "$key" 2>&1 | tr -d '\r')
 check "the uninstall entry names both programs" has "$entry" 'Vindle'
@@ -65,18 +88,24 @@ check "the uninstall entry has a silent uninstall command" \
 # The administrator's data (the demo's users, password and letters) goes into the data folder.
 # The server, started from its shortcut, finds its password file there: no warning comes up.
 sh "$top/scripts/make-sample.sh" "$top/sample" "$data"
-before=$(cd "$data" && find . -type f | sort | xargs md5sum)
-run start 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Quorrel\Quorrel.lnk' >/dev/null 2>&1
-seen=$(timeout 60 sh "$top/scripts/wine-run.sh" --prefix "$prefix" "$qdriver" wait nobox 1500 close 2>&1 | tr -d '\r')
+run start 'C:\ProgramData\Microsoft\Windows\Start Menu\Programs\Startup\Quorrel.lnk' >/dev/null 2>&1
+seen=$(timeout 60 sh "$top/scripts/wine-run.sh" --prefix "$prefix" "$qdriver" wait nobox 1500 state bind 1110 close \
+       2>&1 | tr -d '\r')
 check "the server started from its shortcut shows its window" has "$seen" ready
 check "the server runs in the data folder (it found Admin.psw there)" has "$seen" nobox
+check "the server started itself: Start is done" has "$seen" "state start=0 stop=1"
+check "the server listens on the standard port without a press of Start" has "$seen" "bind 10048"
+sleep 2
+check "its log is in the data folder" log_written
+before=$(cd "$data" && find . -type f | sort | xargs md5sum)
 
 # The silent uninstall copies itself away and returns at once: wait for its work to be done.
 run 'C:\Program Files\Quorrel\uninstall.exe' /S >"$work/uninstall.log" 2>&1
 i=0
 while [ -e "$programs" ] && [ $i -lt 300 ]; do sleep 0.2; i=$((i + 1)); done
 check "the programs are gone" [ ! -e "$programs" ]
-check "the shortcuts are gone" [ ! -e "$menu" ]
+shortcuts_gone() { [ ! -e "$menu" ] && [ -n "$startup" ] && [ ! -e "$startup/Quorrel.lnk" ]; }
+check "the shortcuts are gone" shortcuts_gone
 check "the uninstall entry is gone" sh -c "! sh '$top/scripts/wine-run.sh' --prefix '$prefix' reg query '$key' >/dev/null 2>&1"
 after=$(cd "$data" 2>/dev/null && find . -type f | sort | xargs md5sum)
 check "the data folder keeps every file as it was" same "$before" "$after"

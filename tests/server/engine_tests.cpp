@@ -1,10 +1,12 @@
 // The POP3 command engine in-process: accept and greeting, login per connection, whole frames,
 // the replies' bytes, the access rule, numbers out of range, stale socket events, a replaced
 // connection, deleted users and hostile input.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
 #include "connection.h"
+#include "log.h"
 #include "net_util.h"
 #include "storage_util.h"
 
@@ -474,4 +476,36 @@ TEST_F(EngineTest, AnIdleConnectionEndsAndGuessingIsSlowed) {
     g_clock_skew += 2000;
     SweepConnections();
     EXPECT_EQ(std::string("+Ok\0", 5), g.ReadReply("PASS pw1"));
+}
+
+// What a client sends reaches the log as one field of one line: quoted, in UTF-8, with quotes,
+// backslashes and line ends escaped, so no line can be forged; the password never appears.
+TEST_F(EngineTest, NamesFromTheNetworkCannotForgeLogLines) {
+    harness::WriteBytes("Quorrel.ini", "[Log]\r\nEnabled=1\r\nFolder=logs here\r\n");
+    ReadLogSettings(false);
+    const struct { const char* given; const char* logged; } rows[] = {
+        {"ivan", "user=ivan"},
+        {"Иван", "user=\"\xD0\x98\xD0\xB2\xD0\xB0\xD0\xBD\""},
+        {"a\"b\\c d", "user=\"a\\\"b\\\\c d\""},
+        {"x\r\n2026-12-07", "user=\"x\\x0D\\x0A2026-12-07\""},
+    };
+    Client c;
+    Open(c);
+    for (const auto& r : rows) {
+        c.Ask(std::string("USER ") + r.given);
+        c.Ask("PASS secret1");
+    }
+    WIN32_FIND_DATAA d;
+    HANDLE f = FindFirstFileA("logs here\\Quorrel-*.log", &d);
+    ASSERT_NE(INVALID_HANDLE_VALUE, f);
+    FindClose(f);
+    std::string log = harness::ReadBytes(std::string("logs here\\") + d.cFileName);
+    std::size_t at = 0;
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.given);
+        at = log.find(std::string(" DIALECT 127.0.0.1 login-failed ") + r.logged + "\r\n", at);
+        EXPECT_NE(std::string::npos, at) << log;
+    }
+    EXPECT_EQ(std::string::npos, log.find("secret1"));
+    EXPECT_EQ(static_cast<std::ptrdiff_t>(1 + 4), std::count(log.begin(), log.end(), '\n')) << "connect and four lines";
 }
