@@ -509,3 +509,19 @@ TEST_F(EngineTest, NamesFromTheNetworkCannotForgeLogLines) {
     EXPECT_EQ(std::string::npos, log.find("secret1"));
     EXPECT_EQ(static_cast<std::ptrdiff_t>(1 + 4), std::count(log.begin(), log.end(), '\n')) << "connect and four lines";
 }
+
+// Start deletes the log files older than Keep days, and nothing else in the folder.
+TEST_F(EngineTest, StartDeletesOnlyLogFilesPastKeep) {
+    harness::WriteBytes("Quorrel.ini", "[Log]\r\nEnabled=1\r\nKeep=2\r\n");
+    CreateDirectoryA("Logs", nullptr);
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char today[40];
+    wsprintfA(today, "Logs\\Quorrel-%04u-%02u-%02u.log", t.wYear, t.wMonth, t.wDay);
+    const char* kept[] = {today, "Logs\\Quorrel-2020-01-01.log.bak", "Logs\\notes.txt", "Logs\\Quorrel-2020-13-01.log"};
+    for (const char* f : kept) harness::WriteBytes(f, "x");
+    harness::WriteBytes("Logs\\Quorrel-2020-01-01.log", "old");
+    ReadLogSettings(true);
+    EXPECT_FALSE(harness::FileExists("Logs\\Quorrel-2020-01-01.log"));
+    for (const char* f : kept) EXPECT_TRUE(harness::FileExists(f)) << f;
+}
