@@ -2,6 +2,8 @@
 //
 //   bench_client make-data DIR       Quorrel's data folder: Users.db (20 users, full access),
 //                                    Admin.psw, one folder per user with 15 letters
+//   bench_client make-scale DIR      Quorrel's data folder for the work at scale (ScaleUsers: the
+//                                    registry holds 20 users at most, so it is a folder of its own)
 //   bench_client make-maildir DIR UID GID
 //                                    the same users and letters for the POP3 reference:
 //                                    DIR/users (passwd-file) and DIR/mail/USER/{cur,new,tmp}
@@ -13,6 +15,11 @@
 //                 whose resident memory (with its children's) is reported
 //        --rounds R --sessions N --warmup W   W warm-up sessions per server, then R rounds of N
 //                 sessions per server, the servers taking turns (their order rotates every round)
+//   bench_client scale [--rounds R] DATA MAILDIR PROBE QUORREL_STANDARD QUORREL_DIALECT POP3
+//        the work at scale, Quorrel's standard listener and the POP3 reference side by side in R
+//        interleaved rounds: RETR of big letters, LIST + UIDL and PASS + STAT of 1,000 letters,
+//        clients at once, the dialect's session under load, the window's longest wait (read from
+//        PROBE, written by qstart.exe --probe); servers given as NAME,KIND,PORT
 //
 // A session is: connect and read the greeting, USER, PASS, STAT, LIST, RETR 1 to 15, QUIT, then
 // wait for the server to close and close.  Each step is timed on CLOCK_MONOTONIC; every read is
@@ -26,12 +33,19 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "data.h"
@@ -49,6 +63,39 @@ bool Write(const std::string& path, const void* bytes, std::size_t n) {
     std::ofstream f(path, std::ios::binary | std::ios::trunc);
     f.write(static_cast<const char*>(bytes), static_cast<std::streamsize>(n));
     return static_cast<bool>(f);
+}
+
+// The users of the work at scale: "big" with letters of 10 KB, 1 MB and 20 MB, "many" with 1,000
+// letters of 100 KB, and c01..c18 with the 15 small letters each, for the clients at once (a
+// mailbox is open to one conversation at a time in Quorrel, and its registry holds 20 users).
+struct ScaleUser {
+    std::string name, password;
+    std::vector<std::size_t> sizes;   // 0: the small letter of the sessions
+};
+constexpr int SCALE_CLIENTS = 18;
+std::vector<ScaleUser> ScaleUsers() {
+    std::vector<ScaleUser> users = {{"big", "pwbig", {10 * 1024, 1024 * 1024, 20 * 1024 * 1024}},
+                                    {"many", "pwmany", std::vector<std::size_t>(1000, 100 * 1024)}};
+    for (int i = 1; i <= SCALE_CLIENTS; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "c%02d", i);
+        users.push_back({name, std::string("pw") + name, std::vector<std::size_t>(LETTERS, 0)});
+    }
+    return users;
+}
+
+// A mail of `size` bytes in CR LF lines, with a header block, so both servers send it as stored.
+std::string ScaleLetter(std::size_t size) {
+    if (size == 0) {
+        unsigned char small[bench::LETTER_SIZE];
+        bench::LetterText(small);
+        return std::string(reinterpret_cast<char*>(small) + 1, sizeof small - 1);
+    }
+    std::string t = "From: admin\r\nTo: user\r\nSubject: a big letter\r\n\r\n";
+    const std::string line = "The quick brown fox jumps over the lazy dog, 0123456789, again and again.\r\n";
+    while (t.size() + line.size() <= size) t += line;
+    t += std::string(size - t.size() - 2, 'x') + "\r\n";
+    return t;
 }
 
 int MakeData(const std::string& dir) {
@@ -81,6 +128,32 @@ int MakeData(const std::string& dir) {
     return Write(dir + "/Users.db", db.data(), db.size()) && Write(dir + "/Admin.psw", admin, sizeof admin) ? 0 : 1;
 }
 
+int MakeScale(const std::string& dir) {
+    mkdir(dir.c_str(), 0755);
+    std::string db;
+    for (const ScaleUser& su : ScaleUsers()) {
+        UserRecord rec = {};
+        CopyText(rec.name, sizeof rec.name, su.name.c_str());
+        CopyText(rec.ip_address, sizeof rec.ip_address, "127.0.0.1");
+        CopyText(rec.password, sizeof rec.password, su.password.c_str());
+        rec.letter_count = static_cast<std::int32_t>(su.sizes.size());
+        rec.access_level = ACCESS_FULL;
+        unsigned char bytes[USER_RECORD_SIZE];
+        EncodeUserRecord(rec, bytes);
+        db.append(reinterpret_cast<const char*>(bytes), sizeof bytes);
+        std::string box = dir + "/" + su.name;
+        mkdir(box.c_str(), 0755);
+        for (std::size_t k = 0; k < su.sizes.size(); ++k) {
+            std::string text = "0" + ScaleLetter(su.sizes[k]);
+            char file[32];
+            std::snprintf(file, sizeof file, "/%04zu.msg", k + 1);
+            if (!Write(box + file, text.data(), text.size())) return 1;
+        }
+    }
+    const char admin[11] = "admin";
+    return Write(dir + "/Users.db", db.data(), db.size()) && Write(dir + "/Admin.psw", admin, sizeof admin) ? 0 : 1;
+}
+
 int MakeMaildir(const std::string& dir, const char* uid, const char* gid) {
     mkdir(dir.c_str(), 0755);
     std::string mail = dir + "/mail";
@@ -100,6 +173,17 @@ int MakeMaildir(const std::string& dir, const char* uid, const char* gid) {
             char file[64];
             std::snprintf(file, sizeof file, "/cur/1700000000.M%dP1.bench,S=%zu:2,S", k, sizeof letter - 1);
             if (!Write(box + file, letter + 1, sizeof letter - 1)) return 1;
+        }
+    }
+    for (const ScaleUser& su : ScaleUsers()) {
+        users += su.name + ":{PLAIN}" + su.password + ":" + uid + ":" + gid + "::" + mail + "/" + su.name + "::\n";
+        std::string box = mail + "/" + su.name;
+        for (const char* sub : {"", "/cur", "/new", "/tmp"}) mkdir((box + sub).c_str(), 0700);
+        for (std::size_t k = 0; k < su.sizes.size(); ++k) {
+            std::string text = ScaleLetter(su.sizes[k]);
+            char file[80];
+            std::snprintf(file, sizeof file, "/cur/1700000000.M%zuP1.bench,S=%zu:2,S", k + 1, text.size());
+            if (!Write(box + file, text.data(), text.size())) return 1;
         }
     }
     return Write(dir + "/users", users.data(), users.size()) ? 0 : 1;
@@ -180,10 +264,7 @@ bool Ask(int fd, wire::Command cmd, const char* arg, unsigned char (&reply)[wire
 
 // A session of the frame dialect.  `t` gets each step's nanoseconds; `seen`, when given, every
 // reply (greeting first), for the check.
-bool FrameSession(int port, int user, long long (&t)[STEPS], std::vector<std::string>* seen) {
-    char name[16], pw[16];
-    bench::UserName(user, name);
-    bench::Password(user, pw);
+bool FrameSession(int port, const char* name, const char* pw, long long (&t)[STEPS], std::vector<std::string>* seen) {
     unsigned char reply[wire::DATA_FRAME_SIZE];
     std::size_t len = 0;
     long long start = Now();
@@ -214,6 +295,13 @@ bool FrameSession(int port, int user, long long (&t)[STEPS], std::vector<std::st
     if (fd >= 0) close(fd);
     t[CLOSE] = Now() - mark;
     return ok;
+}
+
+bool FrameSession(int port, int user, long long (&t)[STEPS], std::vector<std::string>* seen) {
+    char name[16], pw[16];
+    bench::UserName(user, name);
+    bench::Password(user, pw);
+    return FrameSession(port, name, pw, t, seen);
 }
 
 // The line dialect of a standard POP3 server: single-line replies end in CR LF, the replies to
@@ -482,13 +570,334 @@ int Run(std::vector<Server>& servers, int rounds, int per_round, int warmup) {
     return failures ? 1 : 0;
 }
 
+// ---- the work at scale -----------------------------------------------------------------------
+
+// One conversation of a standard POP3 server, every reply checked to be positive.
+struct Pop3Conn {
+    int fd = -1;
+    LineReader r{-1, {}};
+    bool Open(int port) {
+        fd = Connect(port);
+        r.fd = fd;
+        return fd >= 0 && r.Reply(false);
+    }
+    bool Ask(const std::string& line, bool multi) {
+        std::string l = line + "\r\n";
+        return SendAll(fd, l.data(), l.size()) && r.Reply(multi);
+    }
+    // Ends without committing anything: the next round finds the mailbox as it was.
+    void End() {
+        if (fd < 0) return;
+        if (Ask("RSET", false) && Ask("QUIT", false)) PeerCloses(fd);
+        close(fd);
+        fd = -1;
+    }
+    ~Pop3Conn() { End(); }
+};
+
+long long WallMs() {
+    timespec t;
+    clock_gettime(CLOCK_REALTIME, &t);
+    return t.tv_sec * 1000LL + t.tv_nsec / 1000000;
+}
+
+// The connections a listening socket had to drop since boot, in this network namespace.
+long ListenOverflows() {
+    std::ifstream f("/proc/net/netstat");
+    std::string names, values;
+    while (std::getline(f, names) && std::getline(f, values)) {
+        if (names.compare(0, 7, "TcpExt:") != 0) continue;
+        std::istringstream n(names), v(values);
+        std::string name, value;
+        while (n >> name && v >> value)
+            if (name == "ListenOverflows") return std::atol(value.c_str());
+    }
+    return 0;
+}
+
+struct Target {
+    std::string name;
+    bool quorrel;
+    int port;
+};
+
+// One measured row for one server: the samples (microseconds), and for clients at once the wall
+// time and the dropped connections.
+struct Cell {
+    std::vector<double> us;
+    double wall_us = 0;
+    long overflows = 0;
+    int failures = 0;
+    int busy = 0;                                          // PASS refused: the mailbox in use
+    std::vector<std::pair<long long, long long>> spans;   // realtime ms, for the window's waits
+};
+
+struct ScaleContext {
+    std::string data, maildir;
+    int dialect_port;
+};
+
+// The mailbox of "many" as never seen: Quorrel's letters get a new write time (its kept counts no
+// longer hold), the reference's index files go.
+void Forget(const ScaleContext& ctx, const Target& t, int round) {
+    if (t.quorrel) {
+        std::string box = ctx.data + "/many";
+        DIR* d = opendir(box.c_str());
+        if (!d) return;
+        timespec times[2] = {{1600000000 + round, 0}, {1600000000 + round, 0}};
+        while (dirent* e = readdir(d))
+            if (e->d_name[0] != '.') utimensat(AT_FDCWD, (box + "/" + e->d_name).c_str(), times, 0);
+        closedir(d);
+        return;
+    }
+    std::string box = ctx.maildir + "/mail/many";
+    DIR* d = opendir(box.c_str());
+    if (!d) return;
+    while (dirent* e = readdir(d))
+        if (std::strncmp(e->d_name, "dovecot", 7) == 0) unlink((box + "/" + e->d_name).c_str());
+    closedir(d);
+}
+
+bool LogIn(Pop3Conn& c, int port, const std::string& user) {
+    return c.Open(port) && c.Ask("USER " + user, false) && c.Ask("PASS pw" + user, false);
+}
+
+double Us(long long ns) { return ns / 1000.0; }
+
+// The rows; each measures `reps` samples into the cell.
+void RetrRow(const Target& t, int letter, int reps, Cell& cell) {
+    Pop3Conn c;
+    if (!LogIn(c, t.port, "big")) { ++cell.failures; return; }
+    for (int i = 0; i < reps; ++i) {
+        long long a = Now();
+        if (!c.Ask("RETR " + std::to_string(letter), true)) { ++cell.failures; return; }
+        cell.us.push_back(Us(Now() - a));
+    }
+}
+
+void ListUidlRow(const Target& t, int reps, Cell& cell) {
+    Pop3Conn c;
+    if (!LogIn(c, t.port, "many")) { ++cell.failures; return; }
+    for (int i = 0; i < reps; ++i) {
+        long long a = Now();
+        if (!c.Ask("LIST", true) || !c.Ask("UIDL", true)) { ++cell.failures; return; }
+        cell.us.push_back(Us(Now() - a));
+    }
+}
+
+void PassStatRow(const ScaleContext& ctx, const Target& t, bool first, int round, int reps, Cell& cell) {
+    for (int i = 0; i < reps; ++i) {
+        if (first) Forget(ctx, t, round * reps + i);
+        Pop3Conn c;
+        if (!c.Open(t.port) || !c.Ask("USER many", false)) { ++cell.failures; return; }
+        long long a = Now();
+        if (!c.Ask("PASS pwmany", false) || !c.Ask("STAT", false)) { ++cell.failures; return; }
+        cell.us.push_back(Us(Now() - a));
+    }
+}
+
+// The standard session of the sessions table, client k on user c<k mod 18>.  Beyond 18 clients
+// two share a mailbox: Quorrel refuses a PASS while the other has it open (or the greeting, while
+// the other's closing conversation still holds the 24th slot), and the client tries again at once
+// (counted in *busy; the session's time includes the tries).
+bool ClientSession(int port, int k, double* us, int* busy = nullptr) {
+    char name[16];
+    std::snprintf(name, sizeof name, "c%02d", k % SCALE_CLIENTS + 1);
+    Pop3Conn c;
+    long long a = Now();
+    for (int tries = 0;; ++tries) {
+        // A slot that the other's conversation still holds refuses the greeting the same way.
+        bool greeted = c.Open(port);
+        if (greeted && c.Ask(std::string("USER ") + name, false) && c.Ask(std::string("PASS pw") + name, false)) break;
+        if (tries == 1000 || (c.r.buf.find("IN-USE") == std::string::npos && c.r.buf.find("SYS/TEMP") == std::string::npos))
+            return false;
+        if (busy) ++*busy;
+        c.End();
+    }
+    if (!c.Ask("STAT", false) || !c.Ask("LIST", true)) return false;
+    for (int m = 1; m <= LETTERS; ++m)
+        if (!c.Ask("RETR " + std::to_string(m), true)) return false;
+    if (!c.Ask("QUIT", false)) return false;
+    PeerCloses(c.fd);
+    close(c.fd);
+    c.fd = -1;
+    *us = Us(Now() - a);
+    return true;
+}
+
+void ClientsRow(const Target& t, int clients, int per_client, Cell& cell) {
+    std::vector<std::vector<double>> got(static_cast<std::size_t>(clients));
+    std::vector<int> failed(static_cast<std::size_t>(clients), 0), busy(static_cast<std::size_t>(clients), 0);
+    long before = ListenOverflows();
+    long long a = Now();
+    std::vector<std::thread> threads;
+    for (int k = 0; k < clients; ++k)
+        threads.emplace_back([&, k] {
+            for (int i = 0; i < per_client; ++i) {
+                double us = 0;
+                if (ClientSession(t.port, k, &us, &busy[static_cast<std::size_t>(k)]))
+                    got[static_cast<std::size_t>(k)].push_back(us);
+                else ++failed[static_cast<std::size_t>(k)];
+            }
+        });
+    for (std::thread& th : threads) th.join();
+    cell.wall_us += Us(Now() - a);
+    cell.overflows += ListenOverflows() - before;
+    for (int k = 0; k < clients; ++k) {
+        cell.us.insert(cell.us.end(), got[static_cast<std::size_t>(k)].begin(), got[static_cast<std::size_t>(k)].end());
+        cell.failures += failed[static_cast<std::size_t>(k)];
+        cell.busy += busy[static_cast<std::size_t>(k)];
+    }
+}
+
+// The protocol's own one session (Quorrel: the dialect's, on its port; the reference: its standard
+// session), `reps` times, with `load` standard clients looping meanwhile on the same server.
+void UnderLoadRow(const ScaleContext& ctx, const Target& t, int load, int reps, Cell& cell) {
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> threads;
+    for (int k = 0; k < load; ++k)
+        threads.emplace_back([&, k] {
+            double us;
+            while (!stop) ClientSession(t.port, k, &us);
+        });
+    if (load) usleep(200000);   // the load under way
+    long long spent[STEPS];
+    for (int i = 0; i < reps; ++i) {
+        bool ok = t.quorrel ? FrameSession(ctx.dialect_port, "c18", "pwc18", spent, nullptr)
+                            : Pop3Session(t.port, i % USERS, spent);
+        if (!ok) { ++cell.failures; continue; }
+        double total = 0;
+        for (long long ns : spent) total += Us(ns);
+        cell.us.push_back(total);
+    }
+    stop = true;
+    for (std::thread& th : threads) th.join();
+}
+
+// The longest wait of Quorrel's window within the spans, from the probe's lines "realtime_ms
+// longest_wait_us" (one per tenth of a second); -1 when the probe wrote nothing for them.
+double LongestWait(const std::string& probe, const std::vector<std::pair<long long, long long>>& spans) {
+    std::ifstream f(probe);
+    long long at;
+    double us, worst = -1;
+    while (f >> at >> us)
+        for (const auto& sp : spans)
+            if (at >= sp.first && at <= sp.second + 100 && us > worst) worst = us;
+    return worst;
+}
+
+int Scale(int rounds, const ScaleContext& ctx, const std::string& probe, const std::vector<Target>& targets) {
+    struct Row {
+        std::string label;
+        std::function<void(const Target&, int round, Cell&)> run;
+        bool clients = false;
+        bool under_load = false;
+    };
+    std::vector<Row> rows = {
+        {"RETR 10 KB", [](const Target& t, int, Cell& c) { RetrRow(t, 1, 20, c); }},
+        {"RETR 1 MB", [](const Target& t, int, Cell& c) { RetrRow(t, 2, 5, c); }},
+        {"RETR 20 MB", [](const Target& t, int, Cell& c) { RetrRow(t, 3, 1, c); }},
+        {"LIST+UIDL 1,000", [](const Target& t, int, Cell& c) { ListUidlRow(t, 5, c); }},
+        {"PASS+STAT 1st", [&](const Target& t, int r, Cell& c) { PassStatRow(ctx, t, true, r, 1, c); }},
+        {"PASS+STAT 2nd", [&](const Target& t, int r, Cell& c) { PassStatRow(ctx, t, false, r, 3, c); }},
+        {"1 client", [](const Target& t, int, Cell& c) { ClientsRow(t, 1, 20, c); }, true},
+        {"8 clients", [](const Target& t, int, Cell& c) { ClientsRow(t, 8, 5, c); }, true},
+        {"24 clients", [](const Target& t, int, Cell& c) { ClientsRow(t, 24, 3, c); }, true},
+        {"session idle", [&](const Target& t, int, Cell& c) { UnderLoadRow(ctx, t, 0, 30, c); }},
+        {"session, 8 loop", [&](const Target& t, int, Cell& c) { UnderLoadRow(ctx, t, 8, 30, c); }, false, true},
+    };
+    std::vector<std::vector<Cell>> cells(rows.size(), std::vector<Cell>(targets.size()));
+    long long begun = Now();
+    for (int round = 0; round < rounds; ++round) {
+        for (std::size_t r = 0; r < rows.size(); ++r)
+            for (std::size_t k = 0; k < targets.size(); ++k) {
+                std::size_t j = (k + static_cast<std::size_t>(round)) % targets.size();
+                Cell& cell = cells[r][j];
+                long long from = WallMs();
+                rows[r].run(targets[j], round, cell);
+                cell.spans.emplace_back(from, WallMs());
+            }
+        std::fprintf(stderr, "scale round %d of %d done, %.0f s\n", round + 1, rounds, (Now() - begun) / 1e9);
+    }
+
+    std::printf("\nThe work at scale: %d interleaved rounds; milliseconds, median / p99; the ratio is of the medians\n"
+                "(for clients at once: sessions per second, and the ratio is %s's over %s's)\n\n",
+                rounds, targets[0].name.c_str(), targets.size() > 1 ? targets[1].name.c_str() : "");
+    std::printf("%-18s", "work");
+    for (const Target& t : targets) std::printf(" %24s", t.name.c_str());
+    std::printf(" %8s %10s %10s\n", "ratio", "window ms", "overflows");
+    double idle[2] = {0, 0};
+    int failures = 0;
+    for (std::size_t r = 0; r < rows.size(); ++r) {
+        std::printf("%-18s", rows[r].label.c_str());
+        std::vector<double> med;
+        long overflows = 0;
+        for (std::size_t k = 0; k < targets.size(); ++k) {
+            const Cell& c = cells[r][k];
+            failures += c.failures;
+            overflows += c.overflows;
+            double m = Percentile(c.us, 0.5) / 1000, p = Percentile(c.us, 0.99) / 1000;
+            if (rows[r].clients) {
+                double per_s = c.wall_us > 0 ? 1e6 * static_cast<double>(c.us.size()) / c.wall_us : 0;
+                std::printf("   %6.1f/s %6.1f / %6.1f", per_s, m, p);
+                med.push_back(per_s);
+            } else {
+                std::printf("      %8.2f / %8.2f", m, p);
+                med.push_back(m);
+            }
+            if (rows[r].label == "session idle" && k < 2) idle[k] = m;
+            if (c.failures) std::printf(" (%d failed)", c.failures);
+            if (c.busy) std::printf(" (%d PASS in use)", c.busy);
+        }
+        if (med.size() > 1 && med[1] > 0) std::printf(" %8.2f", med[0] / med[1]);
+        else std::printf(" %8s", "");
+        double wait = -1;
+        for (std::size_t k = 0; k < targets.size(); ++k)
+            if (targets[k].quorrel) wait = LongestWait(probe, cells[r][k].spans);
+        if (wait >= 0) std::printf(" %10.1f", wait / 1000);
+        else std::printf(" %10s", "-");
+        if (rows[r].clients) std::printf(" %10ld", overflows);
+        std::printf("\n");
+        if (rows[r].under_load && targets.size() > 1 && idle[0] > 0 && idle[1] > 0)
+            std::printf("%-18s %21.2f x      %21.2f x   (slowed: under load over idle)\n", "  slowed",
+                        Percentile(cells[r][0].us, 0.5) / 1000 / idle[0], Percentile(cells[r][1].us, 0.5) / 1000 / idle[1]);
+    }
+    std::vector<std::pair<long long, long long>> all;
+    for (const auto& row : cells)
+        for (const Cell& c : row) all.insert(all.end(), c.spans.begin(), c.spans.end());
+    double wait = LongestWait(probe, all);
+    std::printf("\nQuorrel's window, longest wait over the whole run: %.1f ms\n", wait / 1000);
+    return failures ? 1 : 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string what = argc > 1 ? argv[1] : "";
     if (what == "make-data" && argc == 3) return MakeData(argv[2]);
+    if (what == "make-scale" && argc == 3) return MakeScale(argv[2]);
     if (what == "make-maildir" && argc == 5) return MakeMaildir(argv[2], argv[3], argv[4]);
     if (what == "check" && argc == 4) return Check(std::atoi(argv[2]), argv[3]);
+    if (what == "scale" && argc >= 8) {
+        int rounds = 3, i = 2;
+        if (std::string(argv[i]) == "--rounds") {
+            rounds = std::atoi(argv[i + 1]);
+            i += 2;
+        }
+        if (argc - i < 6) return 2;
+        ScaleContext ctx{argv[i], argv[i + 1], 0};
+        std::string probe = argv[i + 2];
+        std::vector<Target> targets;
+        for (int k = i + 3; k < argc; ++k) {
+            char name[64], kind[16];
+            int port = 0;
+            if (std::sscanf(argv[k], "%63[^,],%15[^,],%d", name, kind, &port) != 3) return 2;
+            if (std::strcmp(kind, "frames") == 0) ctx.dialect_port = port;
+            else targets.push_back({name, std::strncmp(name, "Quorrel", 7) == 0, port});
+        }
+        if (targets.empty() || rounds <= 0) return 2;
+        return Scale(rounds, ctx, probe, targets);
+    }
     if (what == "run") {
         int rounds = 10, per_round = 200, warmup = 100;
         std::vector<Server> servers;

@@ -8,11 +8,17 @@
 // Every run but the last closes the program again; the last one is left running and serving.
 // Prints per run "run N window_ms W start_ms S rows R"; the exit code is 0 when every run
 // got its window and its Start.
+//
+//   qstart.exe --probe FILE
+//
+// Until it is ended: sends the running Quorrel's window an empty message every 10 ms and times its
+// answer; every tenth of a second appends "realtime_ms longest_wait_us" of that tenth to FILE.
 #include <windows.h>
 #include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "server/resource.h"
 
@@ -36,9 +42,43 @@ HWND ShownMain(DWORD pid) {
     return nullptr;
 }
 
+long long RealtimeMs() {
+    FILETIME ft;
+    GetSystemTimeAsFileTime(&ft);
+    unsigned long long t = (static_cast<unsigned long long>(ft.dwHighDateTime) << 32) | ft.dwLowDateTime;
+    return static_cast<long long>((t - 116444736000000000ull) / 10000);
+}
+
+int Probe(const char* path) {
+    HWND main = nullptr;
+    while (!(main = FindWindowA("Application", "POP3 - СЕРВЕР."))) Sleep(10);
+    LARGE_INTEGER a, b;
+    double worst = 0;
+    long long tenth = RealtimeMs() / 100;
+    for (;;) {
+        QueryPerformanceCounter(&a);
+        DWORD_PTR r = 0;
+        if (!SendMessageTimeoutA(main, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &r) && !IsWindow(main)) return 0;
+        QueryPerformanceCounter(&b);
+        double us = 1000 * Ms(a, b);
+        if (us > worst) worst = us;
+        long long now = RealtimeMs();
+        if (now / 100 != tenth) {
+            if (FILE* f = std::fopen(path, "a")) {
+                std::fprintf(f, "%lld %.0f\n", now, worst);
+                std::fclose(f);
+            }
+            worst = 0;
+            tenth = now / 100;
+        }
+        Sleep(10);
+    }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 3 && std::strcmp(argv[1], "--probe") == 0) return Probe(argv[2]);
     if (argc != 3) {
         std::fprintf(stderr, "usage: qstart.exe QUORREL.EXE RUNS\n");
         return 2;

@@ -6,7 +6,7 @@
 # Not a test: it prints figures.  See docs/BENCHMARKS.md.
 #
 #   sh scripts/bench.sh [--rounds R] [--sessions N] [--warmup W] [--cpu C | --no-pin]
-#                       [--starts K] [--no-dovecot]
+#                       [--starts K] [--no-dovecot] [--scale-rounds S | --no-scale]
 #   --rounds R, --sessions N  R rounds of N sessions per server, the servers taking turns
 #                             (default 10 x 200: 2,000 measured sessions per server)
 #   --warmup W                warm-up sessions per server before the rounds (default 200)
@@ -14,6 +14,8 @@
 #                             client) to CPU C (default 0); --no-pin lets the system place them
 #   --starts K                start Quorrel K times to time its window and Start (default 5)
 #   --no-dovecot              leave the POP3 reference out (and do not install it)
+#   --scale-rounds S          S interleaved rounds of the work at scale, Quorrel's standard listener
+#                             beside the POP3 reference (default 3); --no-scale leaves it out
 #
 # As root every run gets a network namespace of its own (loopback only; port 110 stays free
 # for everybody else), and the Wine prefix's wineserver is started inside it.  Everything runs
@@ -22,7 +24,7 @@ set -e
 top=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$top/build}
 bench="$build/bench"
-rounds=10 sessions=200 warmup=200 cpu=0 starts=5 dovecot=yes
+rounds=10 sessions=200 warmup=200 cpu=0 starts=5 dovecot=yes scale=3
 while [ $# -gt 0 ]; do
     case $1 in
     --rounds) rounds=$2; shift 2 ;;
@@ -32,11 +34,13 @@ while [ $# -gt 0 ]; do
     --no-pin) cpu=; shift ;;
     --starts) starts=$2; shift 2 ;;
     --no-dovecot) dovecot=no; shift ;;
+    --scale-rounds) scale=$2; shift 2 ;;
+    --no-scale) scale=0; shift ;;
     --inside) inside=yes; shift ;;
     *) echo "unknown option $1 (see the head of $0)" >&2; exit 2 ;;
     esac
 done
-args="--rounds $rounds --sessions $sessions --warmup $warmup --starts $starts"
+args="--rounds $rounds --sessions $sessions --warmup $warmup --starts $starts --scale-rounds $scale"
 [ -n "$cpu" ] && args="$args --cpu $cpu" || args="$args --no-pin"
 [ "$dovecot" = yes ] || args="$args --no-dovecot"
 SUDO=""
@@ -145,6 +149,14 @@ rm -rf "$data"
 "$client" make-data "$data"
 # Quorrel's standard POP3 listener too, for the same session in the standard protocol.
 printf '[POP3]\r\nPort=%s\r\n' $STANDARD_PORT >"$data/Quorrel.ini"
+# The work at scale has a data folder of its own (the registry holds 20 users at most), served by a
+# second Quorrel after the sessions; as many clients from the one loopback address as it runs at once.
+scale_data="$bench/scale-data"
+rm -rf "$scale_data"
+if [ "$scale" -gt 0 ]; then
+    "$client" make-scale "$scale_data"
+    printf '[POP3]\r\nPort=%s\r\nPerAddress=32\r\n' $STANDARD_PORT >"$scale_data/Quorrel.ini"
+fi
 
 # The prefix is created on first use (about 15 s); its wineserver starts here, inside the
 # namespace, since under Wine the sockets are the wineserver's.
@@ -267,5 +279,32 @@ start=$(date +%s)
 timeout 1800 "$client" run --rounds "$rounds" --sessions "$sessions" --warmup "$warmup" \
     "Quorrel,frames,$QUORREL_PORT,$quorrel_pid" "Win32-floor,frames,$WIN32_PORT,$win32_pid" \
     "native-floor,frames,$NATIVE_PORT,$native_pid" "Quorrel-standard,pop3,$STANDARD_PORT,$quorrel_pid" $pop3
-echo "Sessions took $(($(date +%s) - start)) s; the whole run $(($(date +%s) - BENCH_T0)) s." \
-     "Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"
+echo "Sessions took $(($(date +%s) - start)) s." "Load average: $(cut -d' ' -f1-3 /proc/loadavg)"
+
+if [ "$scale" -gt 0 ]; then
+    echo
+    echo "== The work at scale: Quorrel's standard listener beside dovecot (when it runs), interleaved"
+    echo "(big: letters of 10 KB, 1 MB, 20 MB; many: 1,000 letters of 100 KB; c01..c18 for the clients at once)"
+    # The Quorrel of the sessions ends (the benchmark started it); one starts on the scale data.
+    kill "$quorrel_pid" 2>/dev/null || true
+    i=0
+    while ss -Hltn "sport = :$QUORREL_PORT" | grep -q . && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+    cd "$scale_data"
+    timeout 300 $wine_run "$bench/win/qstart.exe" "$exe" 1 >"$bench/scale-start.raw" 2>/dev/null || true
+    cd "$top"
+    echo "Quorrel on the scale data: $(tr -d '\r' <"$bench/scale-start.raw")"
+    listening $QUORREL_PORT 10 && listening $STANDARD_PORT 10 || { echo "Quorrel does not listen" >&2; exit 1; }
+    # The window's waits: qstart.exe --probe times an empty message to Quorrel's window meanwhile.
+    probe="$bench/probe.txt"
+    rm -f "$probe"
+    $wine_run "$bench/win/qstart.exe" --probe "Z:$(echo "$probe" | tr / '\\')" >/dev/null 2>&1 &
+    probe_pid=$!
+    pids="$pids $probe_pid"
+    sleep 2
+    start=$(date +%s)
+    timeout 3600 "$client" scale --rounds "$scale" "$scale_data" "$bench/dovecot" "$probe" \
+        "Quorrel-standard,pop3,$STANDARD_PORT" ${pop3:+"$(echo "$pop3" | cut -d, -f1-3)"} "Quorrel,frames,$QUORREL_PORT"
+    kill "$probe_pid" 2>/dev/null || true
+    echo "The work at scale took $(($(date +%s) - start)) s."
+fi
+echo "The whole run $(($(date +%s) - BENCH_T0)) s. Load average at the end: $(cut -d' ' -f1-3 /proc/loadavg)"

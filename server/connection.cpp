@@ -11,7 +11,15 @@ DWORD g_clock_skew;
 
 namespace {
 
-constexpr int BACKLOG = 10;
+// The largest backlog the system allows (WinSock 2's SOMAXCONN; WinSock 1.1's header says 5): a
+// burst of clients finds room in the queue instead of having its SYN dropped and retried a second
+// later.
+constexpr int BACKLOG = 0x7fffffff;
+// What the system may hold of a connection's unsent bytes: room for several pieces of a big letter,
+// so that each event sends much at once.
+constexpr int SEND_BUFFER = 512 * 1024;
+// Accepted at one FD_ACCEPT at most; a flood of connections still yields to the window.
+constexpr int ACCEPTS_PER_EVENT = 64;
 constexpr UINT SWEEP_MS = 250;
 constexpr int MAX_OPEN = 64;
 const char kIniFile[] = ".\\Quorrel.ini";
@@ -78,19 +86,34 @@ ListenFault OpenListener(unsigned short port, SOCKET* out) {
     return ListenFault::None;
 }
 
-SOCKET AcceptPending(SOCKET listener, sockaddr_in* peer) {
-    int len = sizeof *peer;
-    SOCKET s = accept(listener, reinterpret_cast<sockaddr*>(peer), &len);
-    if (s == INVALID_SOCKET) return s;
-    // FD_WRITE is asked for only when a reply does not go out whole: asked for at once, it would
-    // post an event per connection for nothing.
-    if (WSAAsyncSelect(s, g_server.main, WM_SOCKETEVENT, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
-        closesocket(s);
-        return INVALID_SOCKET;
+SOCKET AcceptPending(SOCKET listener, sockaddr_in* peer, int* taken) {
+    while (*taken < ACCEPTS_PER_EVENT) {
+        ++*taken;
+        int len = sizeof *peer;
+        SOCKET s = accept(listener, reinterpret_cast<sockaddr*>(peer), &len);
+        if (s == INVALID_SOCKET) {
+            // A connection reset while it waited in the queue leaves the others behind it.
+            if (WSAGetLastError() == WSAECONNRESET) continue;
+            return s;
+        }
+        // FD_WRITE is asked for only when a reply does not go out whole: asked for at once, it
+        // would post an event per connection for nothing.
+        if (WSAAsyncSelect(s, g_server.main, WM_SOCKETEVENT, FD_READ | FD_CLOSE) == SOCKET_ERROR) {
+            closesocket(s);
+            continue;
+        }
+        BOOL on = TRUE;
+        setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
+        // A reply is sent whole or in big pieces, never a byte at a time: without Nagle's wait its
+        // last small segment goes at once instead of behind the peer's delayed ACK.
+        setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&on), sizeof on);
+        int room = SEND_BUFFER;
+        setsockopt(s, SOL_SOCKET, SO_SNDBUF, reinterpret_cast<const char*>(&room), sizeof room);
+        return s;
     }
-    BOOL on = TRUE;
-    setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char*>(&on), sizeof on);
-    return s;
+    // Come back for the rest after the window's other messages.
+    if (PostMessageA(g_server.main, WM_SOCKETEVENT, listener, WSAMAKESELECTREPLY(FD_ACCEPT, 0))) *taken = 0;
+    return INVALID_SOCKET;
 }
 
 void BeginConnection(Connection& c, SOCKET s, Listener kind, const sockaddr_in& peer, unsigned login_seconds,

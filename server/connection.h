@@ -15,7 +15,8 @@
 #include "userrecord.h"
 
 constexpr std::size_t IN_ROOM = 1024;
-constexpr std::size_t OUT_ROOM = 8192;
+// A reply of a few lines goes out in one send; a big letter in pieces of this size.
+constexpr std::size_t OUT_ROOM = 64 * 1024;
 
 // Which listener a connection came from; the per-address limits count each on its own.
 enum class Listener { Dialect, Pop3 };
@@ -56,9 +57,12 @@ enum class ListenFault { None, Socket, Bind, Listen, Select };
 // A socket listening on `port` of every address, its events sent to the main window; *out is
 // INVALID_SOCKET on a fault, and nothing is left open.
 ListenFault OpenListener(unsigned short port, SOCKET* out);
-// Accepts one pending connection: its events (read and close) go to the main window, and it is
-// probed while idle so that a peer that vanished is found.  INVALID_SOCKET when none.
-SOCKET AcceptPending(SOCKET listener, sockaddr_in* peer);
+// Accepts the next pending connection: its events (read and close) go to the main window, it is
+// probed while idle so that a peer that vanished is found, and its replies go out without waiting
+// for the peer's acknowledgements.  INVALID_SOCKET when none is left.  Called in a loop at each
+// FD_ACCEPT, `taken` starting at 0: after some dozens the rest waits for an FD_ACCEPT posted behind
+// the window's other messages.
+SOCKET AcceptPending(SOCKET listener, sockaddr_in* peer, int* taken);
 
 // Makes `c` a new connection on `s`; limits in seconds, 0 for none.
 void BeginConnection(Connection& c, SOCKET s, Listener kind, const sockaddr_in& peer, unsigned login_seconds,

@@ -253,18 +253,23 @@ void OnClientEvent(int event) {
         Repost(g_conn);
 }
 
+// Every connection waiting in the queue is accepted; each replaces the one before, as if they
+// had come one at a time, so only the last stays.
 void OnAccept() {
     sockaddr_in peer;
-    SOCKET s = AcceptPending(g_server.listener, &peer);
-    if (s == INVALID_SOCKET) return;
-    // The replaced connection is closed only now, after the accept, so its handle value cannot be
-    // handed to the new one while events of the old are still queued.
-    CloseClient("replaced");
-    BeginConnection(g_conn, s, Listener::Dialect, peer, 0, g_engine.idle_seconds);
-    g_engine.ended = false;
-    LogLine(logsrc::DIALECT, g_conn.address, "connect").Write();
-    SendStatus(true);
-    ShowConnections();
+    SOCKET s;
+    bool any = false;
+    for (int taken = 0; (s = AcceptPending(g_server.listener, &peer, &taken)) != INVALID_SOCKET;) {
+        // The replaced connection is closed only now, after the accept, so its handle value cannot
+        // be handed to the new one while events of the old are still queued.
+        CloseClient("replaced");
+        BeginConnection(g_conn, s, Listener::Dialect, peer, 0, g_engine.idle_seconds);
+        g_engine.ended = false;
+        LogLine(logsrc::DIALECT, g_conn.address, "connect").Write();
+        SendStatus(true);
+        any = true;
+    }
+    if (any) ShowConnections();
 }
 
 }  // namespace

@@ -26,10 +26,14 @@
 
 namespace {
 
-constexpr std::size_t FILE_CHUNK = 4096;
+// A letter is read in pieces of this size: under Wine every read has a price of its own.
+constexpr std::size_t FILE_CHUNK = 64 * 1024;
+// One event's turn of a conversation: so many rounds (a command and its reply, or a piece of one)
+// and so many bytes sent or counted, whichever ends first.  Then it lets the others, the dialect's
+// connection and the window have theirs, and comes back behind them.
 constexpr int ROUNDS_PER_EVENT = 32;
+constexpr std::size_t BYTES_PER_EVENT = 256 * 1024;
 constexpr int COUNT_FILES_PER_ROUND = 64;       // counting in one round: letters opened
-constexpr std::size_t COUNT_BYTES_PER_ROUND = 256 * 1024;   // and bytes read
 constexpr int MAX_BAD_COMMANDS = 20;
 
 struct Settings {
@@ -75,6 +79,7 @@ struct Session {
     pop3::Renderer renderer;
     unsigned char chunk[FILE_CHUNK];
     std::size_t chunk_len, chunk_pos;
+    std::size_t turn_left;        // bytes this event may still send or count
     bool file_done;
     bool first_chunk;             // Count: the next piece read is the letter's first
     bool ended;                   // its end is logged (QUIT, autologout): not as "closed"
@@ -197,11 +202,12 @@ void Tally(const Session& t, unsigned long* count, unsigned long long* octets) {
         }
 }
 
-// Counts a piece of the letters not known yet, bounded in files opened and bytes read, so that a
-// big mailbox or a big letter holds nobody up; once all are counted, PASS is answered.  A letter
-// that can't be opened or read (held open elsewhere, gone) is not served.
+// Counts a piece of the letters not known yet, bounded in files opened and in bytes read (out of
+// the event's turn), so that a big mailbox or a big letter holds nobody up; once all are counted,
+// PASS is answered.  A letter that can't be opened or read (held open elsewhere, gone) is not
+// served.
 void CountSome(Session& t) {
-    std::size_t budget = COUNT_BYTES_PER_ROUND;
+    std::size_t& budget = t.turn_left;
     for (int opened = 0; t.cursor < t.letters.size() && budget > 0;) {
         Served& l = t.letters[t.cursor];
         if (l.counted) {
@@ -549,9 +555,16 @@ void Work(Session& t, int event) {
         r = Receive(c, IN_ROOM);
         if (c.broken) return Close(t, "error");
     }
-    int round = 0;
-    for (; round < ROUNDS_PER_EVENT; ++round) {
+    t.turn_left = BYTES_PER_EVENT;
+    bool yielded = false;   // the turn ran out with work left
+    for (int round = 0;; ++round) {
+        if (round == ROUNDS_PER_EVENT || t.turn_left == 0) {
+            yielded = true;
+            break;
+        }
         Produce(t);
+        std::size_t queued = c.out_len - c.out_sent;
+        t.turn_left -= queued < t.turn_left ? queued : t.turn_left;
         if (c.broken || !Flush(c)) break;   // FD_WRITE brings the rest
         if (t.job != Job::None) continue;
         if (c.quitting) return Close(t);
@@ -567,18 +580,15 @@ void Work(Session& t, int event) {
     if (c.broken) return Close(t, "error");
     bool idle = c.out_len == 0 && t.job == Job::None && !t.pass_waiting;
     // The peer sends no more, and every command it sent is answered.
-    if (c.at_end && idle && round < ROUNDS_PER_EVENT) return Close(t, "peer");
+    if (c.at_end && idle && !yielded) return Close(t, "peer");
     // Come back for what is left: more than one event's work, bytes that waited behind a full
     // buffer or a reply (WinSock posts no read event for them), or the rest after a close.
-    if (round == ROUNDS_PER_EVENT || (!received && idle && c.in_len < IN_ROOM) ||
+    if (yielded || (!received && idle && c.in_len < IN_ROOM) ||
         (c.peer_closed && r == Received::Data))
         Repost(c);
 }
 
-void Accept() {
-    sockaddr_in peer;
-    SOCKET s = AcceptPending(g_server.standard_listener, &peer);
-    if (s == INVALID_SOCKET) return;
+void Begin(SOCKET s, const sockaddr_in& peer) {
     Session* t = nullptr;
     for (Session& slot : s_sessions)
         if (!IsOpen(slot.conn)) {
@@ -609,9 +619,18 @@ void Accept() {
     t->file = INVALID_HANDLE_VALUE;
     pop3::LineReset(t->lines);
     LogLine(logsrc::POP3, peer.sin_addr.s_addr, "connect").Write();
-    ShowConnections();
     Ok(*t, "Quorrel POP3 ready");
     Work(*t, FD_WRITE);
+}
+
+// Every connection waiting in the queue is taken at once: a burst of clients is not left to find
+// the queue full.
+void Accept() {
+    sockaddr_in peer;
+    SOCKET s;
+    for (int taken = 0; (s = AcceptPending(g_server.standard_listener, &peer, &taken)) != INVALID_SOCKET;)
+        Begin(s, peer);
+    ShowConnections();
 }
 
 }  // namespace

@@ -321,6 +321,17 @@ TEST_F(EngineTest, ANewConnectionReplacesAndClosesTheOldOne) {
     Login(second, "maria", "pw2");
     EXPECT_EQ(20u, second.Ask("STAT").size());
     EXPECT_TRUE(IsWindowEnabled(g_server.pause_button));
+
+    // Two waiting at one FD_ACCEPT: each replaces the one before, the last one stays.
+    Client third, fourth;
+    ASSERT_TRUE(third.Connect(port));
+    ASSERT_TRUE(fourth.Connect(port));
+    SendMessageA(wnd, WM_SOCKETEVENT, g_server.listener, WSAMAKESELECTREPLY(FD_ACCEPT, 0));
+    EXPECT_TRUE(second.ClosedByServer());
+    EXPECT_EQ(net::kOk, third.Read(5).substr(0, 4));
+    EXPECT_TRUE(third.ClosedByServer());
+    EXPECT_EQ(net::kOk, fourth.Read(5).substr(0, 4));
+    EXPECT_EQ("-Erro", StatusOf(fourth.Ask("STAT")));
 }
 
 TEST_F(EngineTest, StaleEventsAreNotTakenAsTheCurrentClients) {

@@ -47,7 +47,7 @@ protected:
         return Line(c);
     }
     // Everything that arrives until the server closes or `ms` pass.
-    std::string Rest(net::Client& c, DWORD ms = 3000) { return c.Read(1 << 20, ms); }
+    std::string Rest(net::Client& c, DWORD ms = 3000) { return c.Read(1 << 24, ms); }
     void LogIn(net::Client& c, const char* from = nullptr) {
         ASSERT_TRUE(c.Connect(std_port, from));
         ASSERT_EQ(0u, Line(c).rfind("+OK", 0));
@@ -126,6 +126,17 @@ TEST_F(StandardTest, ClocksLimitsAndGuessing) {
     }
     ASSERT_TRUE(harness::PumpUntil([] { return OpenConnections() == 0; }, 3000));
     {
+        SCOPED_TRACE("every connection waiting in the queue is taken at one FD_ACCEPT");
+        net::Client a, b;
+        ASSERT_TRUE(a.Connect(std_port));
+        ASSERT_TRUE(b.Connect(std_port, "127.0.0.2"));
+        SendMessageA(wnd, WM_SOCKETEVENT, g_server.standard_listener, WSAMAKESELECTREPLY(FD_ACCEPT, 0));
+        EXPECT_EQ(2, OpenConnections());
+        EXPECT_EQ("+OK Quorrel POP3 ready\r\n", Line(a));
+        EXPECT_EQ("+OK Quorrel POP3 ready\r\n", Line(b));
+    }
+    ASSERT_TRUE(harness::PumpUntil([] { return OpenConnections() == 0; }, 3000));
+    {
         SCOPED_TRACE("twenty bad commands end the conversation");
         net::Client c;
         ASSERT_TRUE(c.Connect(std_port));
@@ -178,6 +189,17 @@ unsigned long long Rendered(const std::string& name, const std::string& file) {
     return pop3::RenderedSize(meta, reinterpret_cast<const unsigned char*>(file.data()), file.size());
 }
 
+// What RETR sends of a letter that has its own headers (so no date or host goes into it).
+std::string RenderedText(const std::string& file) {
+    pop3::Renderer r;
+    pop3::Begin(r, pop3::LetterMeta{0, nullptr, nullptr}, -1);
+    std::string out(2 * file.size() + 16, '\0');
+    std::size_t used = 0, n = pop3::Feed(r, reinterpret_cast<const unsigned char*>(file.data()), file.size(), &used,
+                                        reinterpret_cast<unsigned char*>(&out[0]), out.size());
+    while (!pop3::Finished(r)) n += pop3::Finish(r, reinterpret_cast<unsigned char*>(&out[n]), out.size() - n);
+    return out.substr(0, n);
+}
+
 void SetWritten(const std::string& path, WORD year) {
     SYSTEMTIME st = {year, 1, 0, 2, 3, 4, 5, 0};
     FILETIME ft;
@@ -196,13 +218,17 @@ std::string Written(const std::string& path) {
 // QUIT commits only what the conversation served, and says when a deletion failed; a reply that
 // ends at the edge of the output room ends whole; a half-close answers what came before it.
 TEST_F(StandardTest, NothingIsLostAtQuit) {
-    // A letter of line ends only, whose reply ends within three octets of the output room.
+    // A letter of line ends only, whose reply ends within three octets of the output room: each
+    // line end is two octets, so the length is found from one count near it.
+    auto reply_size = [](std::size_t k) {
+        unsigned long long n = Rendered("3.msg", "0" + std::string(k, '\n'));
+        return ("+OK " + std::to_string(n) + " octets\r\n").size() + n;
+    };
+    std::size_t guess = OUT_ROOM / 2 - 1000;
     std::string edge;
-    for (int k = 3000; k < 4090 && edge.empty(); ++k) {
-        std::string f = "0" + std::string(static_cast<std::size_t>(k), '\n');
-        unsigned long long n = Rendered("3.msg", f);
-        std::size_t total = ("+OK " + std::to_string(n) + " octets\r\n").size() + n;
-        if (total >= OUT_ROOM - 2 && total <= OUT_ROOM) edge = f;
+    for (std::size_t k = guess + (OUT_ROOM - reply_size(guess)) / 2 - 2; k < OUT_ROOM / 2 && edge.empty(); ++k) {
+        std::size_t total = reply_size(k);
+        if (total >= OUT_ROOM - 2 && total <= OUT_ROOM) edge = "0" + std::string(k, '\n');
     }
     ASSERT_FALSE(edge.empty());
     storage::Letter("maria\\3.msg", edge);
@@ -234,20 +260,26 @@ TEST_F(StandardTest, NothingIsLostAtQuit) {
     EXPECT_EQ("0four\n", harness::ReadBytes("maria\\4.msg"));
     EXPECT_EQ("0FIVE\n", harness::ReadBytes("maria\\5.msg")) << "replaced: left alone";
 
-    // Commands sent before a half-close are all answered, however
-    // long their replies take, and QUIT commits.
+    // Commands sent before a half-close are all answered, however long their replies take (the
+    // first, a letter of many pieces and many events' turns), and QUIT commits.
+    std::string big = "0From: a\nSubject: big\n\n";
+    for (int i = 0; big.size() < 5 * OUT_ROOM; ++i) big += i % 7 ? "line " + std::to_string(i) + "\n" : ".dot\r\n";
+    storage::Letter("maria\\6.msg", big);
+    const std::string big_reply = RenderedText(big);
     const std::size_t kRetrs = 60;
     net::Client c;
     LogIn(c);
     EXPECT_EQ(0u, Ask(c, "DELE 4").rfind("+OK", 0));
-    std::string burst;
+    std::string burst = "RETR 6\r\n";
     for (std::size_t i = 0; i < kRetrs; ++i) burst += "RETR 3\r\n";
     c.SendRaw(burst + "QUIT\r\n");
     shutdown(c.socket_handle(), 1);   // SD_SEND: no more from this side
     std::string got = Rest(c, 10000);
     std::size_t whole = 0;
     for (std::size_t at = 0; (at = got.find("\r\n.\r\n", at)) != std::string::npos; at += 5) ++whole;
-    EXPECT_EQ(kRetrs, whole);
+    EXPECT_EQ(kRetrs + 1, whole);
+    EXPECT_EQ("+OK " + std::to_string(big_reply.size()) + " octets\r\n" + big_reply + ".\r\n",
+              got.substr(0, got.find("\r\n.\r\n") + 5)) << "the big letter whole, byte for byte";
     EXPECT_EQ("+OK bye\r\n", got.substr(got.size() - 9));
     EXPECT_FALSE(harness::FileExists("maria\\4.msg"));
 
