@@ -287,6 +287,10 @@ LRESULT OnSocketEvent(HWND, WPARAM wp, LPARAM lp) {
     return 0;
 }
 
+void DialectTurn() {
+    if (HaveClient()) OnClientEvent(FD_READ);
+}
+
 SOCKET DialectSocket() { return g_conn.socket; }
 
 void ReadDialectSettings() { g_engine.idle_seconds = IniNumber("Dialect", "IdleSeconds", 0); }

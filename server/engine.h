@@ -7,6 +7,10 @@
 
 LRESULT OnSocketEvent(HWND hwnd, WPARAM wp, LPARAM lp);
 
+// Gives the dialect's connection a turn out of order, as a read event would: a command of its
+// client that waits is answered now.  Its one client is served before the standard conversations,
+// which may be many and each loop through long replies.
+void DialectTurn();
 // The current client connection's socket, INVALID_SOCKET when there is none.
 SOCKET DialectSocket();
 // Start: the dialect's settings from Quorrel.ini ([Dialect] IdleSeconds=, 0 for no limit).

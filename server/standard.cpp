@@ -15,6 +15,7 @@
 
 #include "command.h"
 #include "connection.h"
+#include "engine.h"
 #include "fileio.h"
 #include "log.h"
 #include "mailbox.h"
@@ -687,6 +688,7 @@ bool OnStandardEvent(SOCKET s, LPARAM lp) {
         Close(*t, "user-gone");
         return true;
     }
+    DialectTurn();
     // An error or a close is believed only once the socket itself says it is at its end: the
     // event may belong to an earlier socket whose handle value was reused.
     Work(*t, WSAGETSELECTERROR(lp) ? FD_READ : event);
