@@ -285,6 +285,10 @@ unsigned IniNumber(const char* section, const char* key, unsigned fallback) {
     return n < 0 ? fallback : static_cast<unsigned>(n);
 }
 
+void IniText(const char* section, const char* key, const char* fallback, char* out, DWORD size) {
+    GetPrivateProfileStringA(section, key, fallback, out, size, kIniFile);
+}
+
 void ResetConnections() {
     for (Connection*& slot : s_open) slot = nullptr;
     for (Guesser& g : s_guessers) g = Guesser{};

@@ -18,7 +18,7 @@ constexpr std::size_t IN_ROOM = 1024;
 constexpr std::size_t OUT_ROOM = 8192;
 
 // Which listener a connection came from; the per-address limits count each on its own.
-enum class Listener { Dialect, Pop3 };
+enum class Listener { Dialect, Pop3, Smtp };
 
 enum class Received { Nothing, Data, End };
 enum class Expiry { None, Login, Idle };
@@ -130,5 +130,7 @@ void LoginSucceeded(const Connection& c);
 
 // A number from Quorrel.ini in the server's folder; `fallback` when the key is missing or negative.
 unsigned IniNumber(const char* section, const char* key, unsigned fallback);
+// A text from Quorrel.ini; `fallback` when the key is missing.
+void IniText(const char* section, const char* key, const char* fallback, char* out, DWORD size);
 
 void ResetConnections();

@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "engine.h"
 #include "server.h"
+#include "smtp.h"
 #include "standard.h"
 #include "users.h"
 
@@ -23,6 +24,7 @@ void OnStartCommand() {
     EnableButton(g_server.start_button, false);
     EnableButton(g_server.stop_button, true);
     StartStandard();
+    StartSmtp();
     StartSweep();
 }
 
@@ -34,6 +36,7 @@ void OnStopCommand() {
     g_server.listener = INVALID_SOCKET;
     DropClient();
     StopStandard();
+    StopSmtp();
     EnableButton(g_server.stop_button, false);
     EnableButton(g_server.start_button, true);
 }
@@ -42,5 +45,6 @@ void OnPauseCommand() {
     // The box comes before the button is greyed, as the administrator sees it.
     if (!CloseClient()) SocketError("Socket not closed.");
     DropSessions();
+    DropSmtpSessions();
     ShowConnections();
 }

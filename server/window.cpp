@@ -8,6 +8,7 @@
 #include "mailbox.h"
 #include "password.h"
 #include "server.h"
+#include "smtp.h"
 #include "standard.h"
 #include "users.h"
 #include "wire.h"
@@ -92,6 +93,7 @@ LRESULT OnDestroy() {
     CloseSocketSlot(g_server.listener);
     CloseClient();
     StopStandard();
+    StopSmtp();
     if (WSACleanup() != 0) SocketError("WinSock DLL not terminated.");
     PostQuitMessage(0);
     return 0;
@@ -134,6 +136,7 @@ void ResetServerState() {
     ResetConnections();
     ResetEngine();
     ResetStandard();
+    ResetSmtp();
 }
 
 LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -142,7 +145,8 @@ LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DESTROY:     return OnDestroy();
     case WM_COMMAND:     return OnCommand(hwnd, LOWORD(wp));
     case WM_TIMER:       if (wp == SWEEP_TIMER) SweepConnections(); return 0;
-    case WM_SOCKETEVENT: return OnStandardEvent(static_cast<SOCKET>(wp), lp) ? 0 : OnSocketEvent(hwnd, wp, lp);
+    case WM_SOCKETEVENT: return OnStandardEvent(static_cast<SOCKET>(wp), lp) || OnSmtpEvent(static_cast<SOCKET>(wp), lp)
+                                    ? 0 : OnSocketEvent(hwnd, wp, lp);
     default:             return DefWindowProcA(hwnd, msg, wp, lp);
     }
 }
