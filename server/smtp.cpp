@@ -415,22 +415,19 @@ void Accept() {
     Work(*t, FD_WRITE);
 }
 
-// The mail domain: Domain= when it is a plain domain name, else the computer's name; lower case.
-void ReadDomain() {
-    char text[smtp::MAX_DOMAIN + 1];
-    IniText("SMTP", "Domain", "", text, sizeof text);
-    bool plain = text[0] != '\0';
-    for (const char* p = text; *p; ++p)
+}  // namespace
+
+void ReadMailDomain(char (&out)[MAIL_DOMAIN_SIZE]) {
+    IniText("SMTP", "Domain", "", out, sizeof out);
+    bool plain = out[0] != '\0';
+    for (const char* p = out; *p; ++p)
         plain = plain && ((*p >= 'a' && *p <= 'z') || (*p >= 'A' && *p <= 'Z') || (*p >= '0' && *p <= '9') ||
                           *p == '.' || *p == '-');
-    DWORD size = sizeof text;
-    if (!plain && (!GetComputerNameA(text, &size) || !text[0])) std::strcpy(text, "localhost");
-    for (char* p = text; *p; ++p)
+    if (!plain && (gethostname(out, sizeof out) != 0 || !out[0])) std::strcpy(out, "localhost");
+    out[sizeof out - 1] = '\0';
+    for (char* p = out; *p; ++p)
         if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
-    std::strcpy(s_settings.domain, text);
 }
-
-}  // namespace
 
 void StartSmtp() {
     unsigned port = IniNumber("SMTP", "Port", 0);
@@ -443,7 +440,7 @@ void StartSmtp() {
         return;
     }
     s_settings.port = static_cast<unsigned short>(port);
-    ReadDomain();
+    ReadMailDomain(s_settings.domain);
     s_settings.max_size = IniNumber("SMTP", "MaxSize", 10485760);
     IniText("SMTP", "Postmaster", "", s_settings.postmaster, sizeof s_settings.postmaster);
     s_settings.idle_seconds = IniNumber("SMTP", "IdleSeconds", 300);

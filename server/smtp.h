@@ -16,4 +16,9 @@ void DropSmtpSessions();
 // An event of one of the SMTP listener's sockets; false when `s` is none of them.
 bool OnSmtpEvent(SOCKET s, LPARAM lp);
 
+// The mail domain, read from Quorrel.ini: [SMTP] Domain= when it is a plain domain name, else this
+// computer's host name; lower case.  The standard listener's made-up From: names it too.
+constexpr unsigned MAIL_DOMAIN_SIZE = 256;
+void ReadMailDomain(char (&out)[MAIL_DOMAIN_SIZE]);
+
 void ResetSmtp();

@@ -1,6 +1,7 @@
 // The standard listener in-process: the count cell following STAT and LIST, a conversation whose
 // user leaves the registry, the conversation's clocks and limits, and what QUIT commits.
 #include <algorithm>
+#include <cctype>
 
 #include "connection.h"
 #include "fileio.h"
@@ -174,7 +175,9 @@ unsigned long long Rendered(const std::string& name, const std::string& file) {
     char uid[pop3::MAX_UID_LEN + 1], host[256] = "";
     pop3::MakeUid(name.c_str(), uid);
     gethostname(host, sizeof host);
-    pop3::LetterMeta meta = {0, uid, host};
+    std::string domain = host;   // no [SMTP] Domain=: the host name in lower case
+    for (char& ch : domain) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    pop3::LetterMeta meta = {0, uid, host, domain.c_str()};
     return pop3::RenderedSize(meta, reinterpret_cast<const unsigned char*>(file.data()), file.size());
 }
 
