@@ -6,7 +6,9 @@
 // received into a temporary file).  The next command is taken only once the reply before has
 // gone, so pipelined commands are answered in order.  A letter is delivered only after its final
 // dot, to every recipient or to none: each copy is written under a name that is not *.msg, flushed
-// and then renamed, never over a file already there, so a mailbox shows a letter whole or not at all.
+// and then renamed, never over a file already there, so a mailbox shows a letter whole or not at
+// all.  Every event does a bounded piece of work: the copies for further recipients are written a
+// piece per round, so a big letter to many users holds nobody up.
 #include "smtp.h"
 
 #include <cstdio>
@@ -28,7 +30,7 @@ constexpr int MAX_RCPTS = 100;
 constexpr int ROUNDS_PER_EVENT = 32;
 constexpr int MAX_BAD_COMMANDS = 20;
 constexpr int NAME_TRIES = 100;             // names tried for one letter before giving up
-constexpr DWORD COPY_CHUNK = 64 * 1024;
+constexpr DWORD COPY_CHUNK = 64 * 1024;     // copied for a further recipient in one round
 
 struct Settings {
     unsigned short port;
@@ -43,11 +45,12 @@ struct Settings {
 Settings s_settings;
 SOCKET s_listener = INVALID_SOCKET;
 
-enum class State { Fresh, Ready, Mail, Data };
+enum class State { Fresh, Ready, Mail, Data, Deliver };
 
 struct Mailer {
     Connection conn;
-    State state;                               // Fresh: no HELO yet; Mail: a sender was taken
+    State state;                               // Fresh: no HELO yet; Mail: a sender was taken;
+                                               // Deliver: the data ended, the copies are made
     smtp::LineReader lines;
     smtp::DataReader data;
     char helo[256];
@@ -55,8 +58,12 @@ struct Mailer {
     char sender[smtp::MAX_PATH_TEXT + 1];
     char rcpts[MAX_RCPTS][NAME_SIZE];          // the recipients, by their names in Users.db
     int rcpt_count;
-    HANDLE file;                               // the letter being received, in the first
-    char temp[MAX_PATH];                       // recipient's folder under a name not *.msg
+    // The letter's temporary files, one per recipient in its folder under a name not *.msg:
+    // temps[0, temp_count) exist.  temps[0] is received into, the others are copies of it.
+    char temps[MAX_RCPTS][MAX_PATH];
+    int temp_count;
+    HANDLE file;                               // temps[0] while the data comes
+    HANDLE copy_in, copy_out;                  // Deliver: temps[0] and the copy being written
     bool write_failed;
     unsigned char chunk[IN_ROOM + 1];
 };
@@ -72,15 +79,18 @@ void Say(Mailer& t, const char* text) { Queue(t.conn, text, std::strlen(text)); 
 
 // ---- the letter being received -----------------------------------------------------------------
 
-void DropTemp(HANDLE& file, const char* path) {
+void CloseFile(HANDLE& file) {
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     file = INVALID_HANDLE_VALUE;
-    if (path[0]) DeleteFileA(path);
 }
 
+// Ends the transaction: every temporary file still there is removed.
 void EndTransaction(Mailer& t) {
-    DropTemp(t.file, t.temp);
-    t.temp[0] = '\0';
+    CloseFile(t.file);
+    CloseFile(t.copy_in);
+    CloseFile(t.copy_out);
+    for (int i = 0; i < t.temp_count; ++i) DeleteFileA(t.temps[i]);
+    t.temp_count = 0;
     t.rcpt_count = 0;
     t.sender[0] = '\0';
     t.write_failed = false;
@@ -114,25 +124,8 @@ void WriteHead(Mailer& t) {
     if (!WriteWhole(t.file, head, static_cast<DWORD>(n))) t.write_failed = true;
 }
 
-// Copies the letter received to a recipient's temporary file, flushed; 0, or the reply.
-const char* CopyLetter(const Mailer& t, const char* to) {
-    HANDLE in = CreateFileA(t.temp, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    HANDLE out = CreateTemp(to);
-    const char* fault = in == INVALID_HANDLE_VALUE || out == INVALID_HANDLE_VALUE ? smtp::NOT_STORED : nullptr;
-    static char buf[COPY_CHUNK];
-    for (DWORD got = 0; !fault;) {
-        if (!ReadData(in, buf, sizeof buf, &got)) fault = smtp::NOT_STORED;
-        else if (got == 0) break;
-        else if (!WriteWhole(out, buf, got)) fault = smtp::NO_ROOM;
-    }
-    if (!fault && !FlushFileBuffers(out)) fault = smtp::NO_ROOM;
-    if (in != INVALID_HANDLE_VALUE) CloseHandle(in);
-    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-    return fault;
-}
-
 // Renames a temporary file into the folder as the letter that sorts after every letter there.
-bool Publish(const char* temp, const char* folder, char (&final_path)[MAX_PATH]) {
+bool PublishOne(const char* temp, const char* folder, char (&final_path)[MAX_PATH]) {
     char last[MAX_PATH] = "";
     LetterWalk walk;
     LetterFile f;
@@ -155,49 +148,69 @@ bool Publish(const char* temp, const char* folder, char (&final_path)[MAX_PATH])
     return false;
 }
 
-// After the final dot: the letter for every recipient, or for none.  Returns the reply.
-const char* Deliver(Mailer& t) {
+// After the final dot: the reply when the letter can't be delivered at all, else null (and the
+// copies are made from now on).
+const char* Refusal(Mailer& t) {
     if (t.data.bare_line_end) return smtp::BARE_LINE_END;
     if (t.data.octets > s_settings.max_size) return smtp::TOO_BIG;
-    if (t.write_failed || !FlushFileBuffers(t.file)) return smtp::NO_ROOM;
-    CloseHandle(t.file);
-    t.file = INVALID_HANDLE_VALUE;
-    static char temps[MAX_RCPTS][MAX_PATH];
+    bool written = !t.write_failed && FlushFileBuffers(t.file);
+    CloseFile(t.file);
+    return written ? nullptr : smtp::NO_ROOM;
+}
+
+// Renames every copy to its letter, or none: when one fails, those renamed go again.
+const char* Publish(Mailer& t) {
     static char finals[MAX_RCPTS][MAX_PATH];
-    const char* fault = nullptr;
-    int copied = 0, published = 0;   // temps[0, copied) exist; finals[0, published) are letters
-    for (; copied < t.rcpt_count; ++copied) {
-        const char* folder = FolderOf(t.rcpts[copied]);
-        if (!folder || (copied > 0 && !TempPath(t, folder, copied, temps[copied]))) {
-            fault = smtp::NOT_STORED;
-            break;
-        }
-        if (copied == 0) {
-            std::strcpy(temps[0], t.temp);
-            continue;
-        }
-        if ((fault = CopyLetter(t, temps[copied])) != nullptr) {
-            ++copied;   // partly written
-            break;
-        }
+    int done = 0;
+    for (; done < t.rcpt_count; ++done)
+        if (!PublishOne(t.temps[done], FolderOf(t.rcpts[done]), finals[done])) break;
+    if (done < t.rcpt_count) {
+        for (int i = 0; i < done; ++i) DeleteFileA(finals[i]);
+        return smtp::NOT_STORED;   // the copies left are removed with the transaction
     }
-    for (; !fault && published < t.rcpt_count; ++published)
-        if (!Publish(temps[published], FolderOf(t.rcpts[published]), finals[published])) {
-            fault = smtp::NOT_STORED;
-            break;
-        }
-    if (fault) {
-        for (int i = 0; i < published; ++i) DeleteFileA(finals[i]);
-        for (int i = published; i < copied; ++i) DeleteFileA(temps[i]);
-        if (copied > 0) t.temp[0] = '\0';   // else the transaction's end drops it
-        return fault;
-    }
-    t.temp[0] = '\0';   // it became the first recipient's letter
+    t.temp_count = 0;
     for (int i = 0; i < t.rcpt_count; ++i) {
         int user = FindUserIndex(t.rcpts[i]);
         SetLetterCount(user, CountLetters(MailboxFolder(user)));
     }
     return smtp::DELIVERED;
+}
+
+void Finish(Mailer& t, const char* reply) {
+    Say(t, reply);
+    EndTransaction(t);
+}
+
+// Deliver: copies a piece of the letter for the next recipients, flushed; once all are made, the
+// letter goes into every mailbox.
+void DeliverSome(Mailer& t) {
+    static char buf[COPY_CHUNK];
+    Touch(t.conn);   // a long delivery is not silence
+    while (t.temp_count < t.rcpt_count || t.copy_out != INVALID_HANDLE_VALUE) {
+        if (t.copy_out == INVALID_HANDLE_VALUE) {
+            int i = t.temp_count;
+            const char* folder = FolderOf(t.rcpts[i]);
+            if (!folder || !TempPath(t, folder, i, t.temps[i])) return Finish(t, smtp::NOT_STORED);
+            t.copy_in = CreateFileA(t.temps[0], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+            t.copy_out = CreateTemp(t.temps[i]);
+            if (t.copy_out != INVALID_HANDLE_VALUE) t.temp_count = i + 1;
+            if (t.copy_in == INVALID_HANDLE_VALUE || t.copy_out == INVALID_HANDLE_VALUE)
+                return Finish(t, smtp::NOT_STORED);
+        }
+        DWORD got = 0;
+        if (!ReadData(t.copy_in, buf, sizeof buf, &got)) return Finish(t, smtp::NOT_STORED);
+        if (got == 0) {
+            bool flushed = FlushFileBuffers(t.copy_out) != FALSE;
+            CloseFile(t.copy_in);
+            CloseFile(t.copy_out);
+            if (!flushed) return Finish(t, smtp::NO_ROOM);
+            continue;
+        }
+        if (!WriteWhole(t.copy_out, buf, got)) return Finish(t, smtp::NO_ROOM);
+        return;   // one piece a round
+    }
+    Finish(t, Publish(t));
 }
 
 // ---- the end of a conversation -----------------------------------------------------------------
@@ -282,10 +295,9 @@ void DoData(Mailer& t) {
     if (t.state != State::Mail) return Bad(t, t.state == State::Fresh ? smtp::NO_HELO : smtp::NO_MAIL);
     if (t.rcpt_count == 0) return Bad(t, smtp::NO_RCPT);
     const char* folder = FolderOf(t.rcpts[0]);
-    if (!folder || !TempPath(t, folder, 0, t.temp) || (t.file = CreateTemp(t.temp)) == INVALID_HANDLE_VALUE) {
-        t.temp[0] = '\0';
+    if (!folder || !TempPath(t, folder, 0, t.temps[0]) || (t.file = CreateTemp(t.temps[0])) == INVALID_HANDLE_VALUE)
         return Say(t, smtp::NOT_STORED);
-    }
+    t.temp_count = 1;
     smtp::DataReset(t.data);
     t.write_failed = false;
     WriteHead(t);
@@ -343,8 +355,8 @@ bool TakeData(Mailer& t) {
         !WriteWhole(t.file, t.chunk, static_cast<DWORD>(n)))
         t.write_failed = true;
     if (!smtp::DataEnded(t.data)) return true;
-    Say(t, Deliver(t));
-    EndTransaction(t);
+    if (const char* refusal = Refusal(t)) Finish(t, refusal);
+    else t.state = State::Deliver;
     return true;
 }
 
@@ -369,10 +381,14 @@ void Work(Mailer& t, int event) {
     for (; round < ROUNDS_PER_EVENT; ++round) {
         if (c.broken || !Flush(c)) break;   // FD_WRITE brings the rest
         if (c.quitting) return Close(t);
+        if (t.state == State::Deliver) {
+            DeliverSome(t);
+            continue;
+        }
         if (!(t.state == State::Data ? TakeData(t) : TakeCommand(t))) break;
     }
     if (c.broken) return Close(t);
-    bool idle = c.out_len == 0;
+    bool idle = c.out_len == 0 && t.state != State::Deliver;
     // The peer sends no more, and everything it sent is answered: a letter cut short is dropped.
     if (c.at_end && idle && round < ROUNDS_PER_EVENT) return Close(t);
     if (round == ROUNDS_PER_EVENT || (!received && idle && c.in_len < IN_ROOM) ||
@@ -405,8 +421,8 @@ void Accept() {
         return Refuse(s, smtp::BUSY_ADDRESS);
     BeginConnection(t->conn, s, Listener::Smtp, peer, 0, s_settings.idle_seconds);
     t->state = State::Fresh;
-    t->file = INVALID_HANDLE_VALUE;
-    t->temp[0] = '\0';
+    t->file = t->copy_in = t->copy_out = INVALID_HANDLE_VALUE;
+    t->temp_count = 0;
     t->rcpt_count = 0;
     t->helo[0] = '\0';
     smtp::LineReset(t->lines);
@@ -481,8 +497,8 @@ void ResetSmtp() {
     for (Mailer& t : s_mailers) {
         t.conn.socket = INVALID_SOCKET;
         EndConnection(t.conn);
-        t.file = INVALID_HANDLE_VALUE;
-        t.temp[0] = '\0';
+        t.file = t.copy_in = t.copy_out = INVALID_HANDLE_VALUE;
+        t.temp_count = 0;
         t.state = State::Fresh;
     }
     s_listener = INVALID_SOCKET;

@@ -40,7 +40,7 @@ protected:
         ASSERT_FALSE(e2e::Listening(SMTP)) << "something else listens on port 2525";
         ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", e2e::UserBytes("ivan", "pw1", 1) + e2e::UserBytes("maria", "pw2", 1)));
         ASSERT_TRUE(e2e::WriteFile(q.dir / "Quorrel.ini", "[POP3]\r\nPort=1110\r\n[SMTP]\r\nPort=2525\r\n"
-                                                          "Domain=office.local\r\nMaxSize=100000\r\n"));
+                                                          "Domain=office.local\r\nMaxSize=100000\r\nPerAddress=8\r\n"));
         for (const char* u : {"ivan", "maria"}) e2e::MakeDir(q.dir / u);
         ASSERT_TRUE(q.Launch());
         q.Command(IDM_START);
