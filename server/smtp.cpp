@@ -162,8 +162,10 @@ const char* Refusal(Mailer& t) {
 const char* Publish(Mailer& t) {
     static char finals[MAX_RCPTS][MAX_PATH];
     int done = 0;
-    for (; done < t.rcpt_count; ++done)
-        if (!PublishOne(t.temps[done], FolderOf(t.rcpts[done]), finals[done])) break;
+    for (; done < t.rcpt_count; ++done) {
+        const char* folder = FolderOf(t.rcpts[done]);   // a user may have left while the copies were made
+        if (!folder || !PublishOne(t.temps[done], folder, finals[done])) break;
+    }
     if (done < t.rcpt_count) {
         for (int i = 0; i < done; ++i) DeleteFileA(finals[i]);
         return smtp::NOT_STORED;   // the copies left are removed with the transaction
