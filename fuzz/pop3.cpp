@@ -83,7 +83,7 @@ void CheckLines(const unsigned char* data, std::size_t size, Pieces pieces) {
 std::string Render(const unsigned char* file, std::size_t size, long long top, Pieces pieces,
                    std::size_t room) {
     static Renderer r;
-    const LetterMeta meta = {1700000000, "001.msg", "fuzz.local"};
+    const LetterMeta meta = {1700000000, "001.msg", "fuzz.local", "fuzz.local"};
     Begin(r, meta, top);
     std::vector<unsigned char> out(room);
     std::string got;
@@ -111,7 +111,7 @@ std::string Render(const unsigned char* file, std::size_t size, long long top, P
 
 unsigned long long Count(const unsigned char* file, std::size_t size, long long top) {
     static Renderer r;
-    const LetterMeta meta = {1700000000, "001.msg", "fuzz.local"};
+    const LetterMeta meta = {1700000000, "001.msg", "fuzz.local", "fuzz.local"};
     Begin(r, meta, top);
     std::size_t used = 0;
     Feed(r, file, size, &used, nullptr, 0);

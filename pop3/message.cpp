@@ -144,6 +144,15 @@ void MakeHeaders(Renderer& r) {
     o.Put("Date: ");
     o.Put(date);
     o.Put("\r\n");
+    if (r.domain[0]) {
+        // "Положено в ящик сервером" in Windows-1251: the server put the letter there, nobody sent it.
+        static const char kName[] = "\xcf\xee\xeb\xee\xe6\xe5\xed\xee \xe2 \xff\xf9\xe8\xea \xf1\xe5\xf0\xe2\xe5\xf0\xee\xec";
+        o.Put("From: ");
+        PutEncodedWords(o, reinterpret_cast<const unsigned char*>(kName), sizeof kName - 1);
+        o.Put("\r\n <postmaster@");
+        o.Put(r.domain);
+        o.Put(">\r\n");
+    }
     PutSubject(o, r.look, r.look_len);
     o.Put("Message-ID: <");
     o.Put(r.uid);
@@ -238,6 +247,7 @@ void Begin(Renderer& r, const LetterMeta& meta, long long top_lines) {
     r.write_time = meta.write_time;
     CopySafe(r.uid, MAX_UID + 1, meta.uid);
     CopySafe(r.host, MAX_HOST + 1, meta.host);
+    CopySafe(r.domain, MAX_HOST + 1, meta.domain);
 }
 
 std::size_t Feed(Renderer& r, const unsigned char* in, std::size_t len, std::size_t* used,

@@ -5,6 +5,8 @@
 //  - every line end as CRLF: a bare LF, a bare CR and CRLF each become one CRLF;
 //  - when the text does not begin with a header block (see below), synthesised headers first:
 //      Date: <the caller's Unix time, RFC 5322, "+0000">
+//      From: <"put in the mailbox by the server", in Russian, an encoded word>
+//       <postmaster@domain>            (when a domain is given)
 //      Subject: <the first non-blank line of the text>
 //      Message-ID: <uid@host>
 //      MIME-Version: 1.0
@@ -45,9 +47,9 @@ namespace pop3 {
 constexpr std::size_t LOOKAHEAD = 4096;
 constexpr std::size_t MAX_SUBJECT = 200;
 // Room for the synthesised headers at their longest (an encoded 200-octet Subject, a 70-character
-// uid and a host of up to MAX_HOST characters).
+// uid, and a host and a domain of up to MAX_HOST characters each).
 constexpr std::size_t MAX_HOST = 255;
-constexpr std::size_t HEADER_ROOM = 1024;
+constexpr std::size_t HEADER_ROOM = 1536;
 
 // The multi-line reply's last line.
 constexpr char TERMINATOR[] = ".\r\n";
@@ -57,6 +59,7 @@ struct LetterMeta {
     long long write_time;      // Unix seconds, for Date (before 1970 counts as 1970)
     const char* uid;           // for Message-ID: the letter's UIDL value (null: none)
     const char* host;          // for Message-ID: the server's host name (null: none)
+    const char* domain;        // for From: the mail domain of postmaster (null: no From)
 };
 
 struct Renderer {
@@ -84,10 +87,11 @@ struct Renderer {
     long long write_time;
     char uid[71];
     char host[MAX_HOST + 1];
+    char domain[MAX_HOST + 1];
 };
 
-// Starts a letter; `meta`'s strings are copied (uid cut to 70 characters, host to MAX_HOST; in
-// both only printable ASCII other than '<' and '>' is kept).  top_lines: -1 for RETR, m for TOP.
+// Starts a letter; `meta`'s strings are copied (uid cut to 70 characters, host and domain to
+// MAX_HOST; in all three only printable ASCII other than '<' and '>' is kept).  top_lines: -1 for RETR, m for TOP.
 void Begin(Renderer& r, const LetterMeta& meta, long long top_lines);
 
 // Takes file bytes from `in` and writes the rendering into out[0..cap).  Returns the bytes

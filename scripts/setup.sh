@@ -3,7 +3,7 @@
 set -e
 packages="cmake make g++ g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64 wine wine64 xvfb xauth
           locales fonts-wine imagemagick x11-utils xdotool googletest util-linux iproute2
-          clang libclang-rt-14-dev nsis zip unzip curl fetchmail"
+          clang libclang-rt-14-dev nsis zip unzip curl fetchmail swaks msmtp"
 missing=""
 for p in $packages; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -8,6 +8,7 @@
 #include "users.h"
 
 DWORD g_clock_skew;
+std::size_t g_out_room = OUT_ROOM;
 
 namespace {
 
@@ -306,7 +307,9 @@ void LoginSucceeded(const Connection& c) {
     if (Guesser* g = FindGuesser(c.address, Now())) *g = Guesser{};
 }
 
-const char* LogSource(Listener kind) { return kind == Listener::Dialect ? logsrc::DIALECT : logsrc::POP3; }
+const char* LogSource(Listener kind) {
+    return kind == Listener::Dialect ? logsrc::DIALECT : kind == Listener::Smtp ? logsrc::SMTP : logsrc::POP3;
+}
 
 // ---- settings ------------------------------------------------------------------------------------
 
@@ -315,8 +318,13 @@ unsigned IniNumber(const char* section, const char* key, unsigned fallback) {
     return n < 0 ? fallback : static_cast<unsigned>(n);
 }
 
+void IniText(const char* section, const char* key, const char* fallback, char* out, DWORD size) {
+    GetPrivateProfileStringA(section, key, fallback, out, size, kIniFile);
+}
+
 void ResetConnections() {
     for (Connection*& slot : s_open) slot = nullptr;
     for (Guesser& g : s_guessers) g = Guesser{};
     g_clock_skew = 0;
+    g_out_room = OUT_ROOM;
 }

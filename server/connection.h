@@ -19,7 +19,7 @@ constexpr std::size_t IN_ROOM = 1024;
 constexpr std::size_t OUT_ROOM = 64 * 1024;
 
 // Which listener a connection came from; the per-address limits count each on its own.
-enum class Listener { Dialect, Pop3 };
+enum class Listener { Dialect, Pop3, Smtp };
 
 enum class Received { Nothing, Data, End };
 enum class Expiry { None, Login, Idle };
@@ -79,7 +79,10 @@ int ConnectionsFrom(Listener kind, unsigned long address);
 
 // Adds bytes to what is to be sent; a reply that does not fit breaks the connection.
 void Queue(Connection& c, const void* bytes, std::size_t len);
-inline std::size_t OutputRoom(const Connection& c) { return OUT_ROOM - c.out_len; }
+// The room a connection's output may fill: OUT_ROOM, less in the tests only, so that a short
+// letter's reply can be made to end at the room's edge.
+extern std::size_t g_out_room;
+inline std::size_t OutputRoom(const Connection& c) { return c.out_len < g_out_room ? g_out_room - c.out_len : 0; }
 inline bool OutputPending(const Connection& c) { return c.out_sent < c.out_len; }
 // Sends what waits as far as the socket takes it; the rest goes on at FD_WRITE, which is asked for
 // only then.  True when all of it went; a failed send breaks the connection.
@@ -137,5 +140,7 @@ const char* LogSource(Listener kind);
 
 // A number from Quorrel.ini in the server's folder; `fallback` when the key is missing or negative.
 unsigned IniNumber(const char* section, const char* key, unsigned fallback);
+// A text from Quorrel.ini; `fallback` when the key is missing.
+void IniText(const char* section, const char* key, const char* fallback, char* out, DWORD size);
 
 void ResetConnections();

@@ -5,6 +5,7 @@
 #include "engine.h"
 #include "log.h"
 #include "server.h"
+#include "smtp.h"
 #include "standard.h"
 #include "users.h"
 
@@ -30,6 +31,7 @@ void OnStartCommand() {
     LogLine line(logsrc::SERVER, 0, "start");
     line.Number("dialect", g_server.port);
     if (unsigned short pop3 = StartStandard()) line.Number("pop3", pop3);
+    if (unsigned short smtp = StartSmtp()) line.Number("smtp", smtp);
     line.Write();
     StartSweep();
 }
@@ -43,6 +45,7 @@ void OnStopCommand() {
     g_server.listener = INVALID_SOCKET;
     DropClient("server");
     StopStandard();
+    StopSmtp();
     EnableButton(g_server.stop_button, false);
     EnableButton(g_server.start_button, true);
 }
@@ -52,5 +55,6 @@ void OnPauseCommand() {
     // The box comes before the button is greyed, as the administrator sees it.
     if (!CloseClient("server")) SocketError("Socket not closed.");
     DropSessions();
+    DropSmtpSessions();
     ShowConnections();
 }

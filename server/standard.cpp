@@ -22,6 +22,7 @@
 #include "message.h"
 #include "reply.h"
 #include "server.h"
+#include "smtp.h"
 #include "uid.h"
 #include "users.h"
 
@@ -89,6 +90,7 @@ struct Session {
 
 Session s_sessions[MAX_SESSIONS];
 char s_host_name[pop3::MAX_HOST + 1];
+char s_domain[MAIL_DOMAIN_SIZE];   // for the From: of made-up headers
 
 int Owner(const Session& t) { return static_cast<int>(&t - s_sessions) + 1; }
 
@@ -125,7 +127,7 @@ bool SameTime(const FILETIME& a, const FILETIME& b) { return CompareFileTime(&a,
 void StartLetter(Session& t, const Served& l, long long top_lines) {
     char uid[pop3::MAX_UID_LEN + 1];
     pop3::MakeUid(l.name.c_str(), uid);
-    pop3::LetterMeta meta = {UnixTime(l.written), uid, s_host_name};
+    pop3::LetterMeta meta = {UnixTime(l.written), uid, s_host_name, s_domain};
     pop3::Begin(t.renderer, meta, top_lines);
     t.chunk_len = t.chunk_pos = 0;
     t.file_done = false;
@@ -652,9 +654,14 @@ unsigned short StartStandard() {
     char host[sizeof s_host_name];
     if (gethostname(host, sizeof host) != 0 || !host[0]) std::strcpy(host, "localhost");
     host[sizeof host - 1] = '\0';
-    // The counts hold the host name (in the Message-ID of letters without headers).
-    if (std::strcmp(host, s_host_name) != 0) s_counted.clear();
+    // Letters without headers name the postmaster as their sender once the server takes mail:
+    // without an SMTP listener what mail clients see stays as it was.
+    char domain[MAIL_DOMAIN_SIZE] = "";
+    if (IniNumber("SMTP", "Port", 0)) ReadMailDomain(domain);
+    // The counts hold the host name and the domain (in the headers of letters without any).
+    if (std::strcmp(host, s_host_name) != 0 || std::strcmp(domain, s_domain) != 0) s_counted.clear();
     std::strcpy(s_host_name, host);
+    std::strcpy(s_domain, domain);
     if (OpenListener(port, &g_server.standard_listener) != ListenFault::None) {
         LogLine(logsrc::SERVER, 0, "bind-failed").Number("port", port).Write();
         char text[64];
@@ -711,5 +718,6 @@ void ResetStandard() {
     }
     s_counted.clear();
     s_host_name[0] = '\0';
+    s_domain[0] = '\0';
     s_settings = Settings{};
 }

@@ -9,6 +9,7 @@
 #include "mailbox.h"
 #include "password.h"
 #include "server.h"
+#include "smtp.h"
 #include "standard.h"
 #include "users.h"
 #include "wire.h"
@@ -104,6 +105,7 @@ LRESULT OnDestroy() {
     CloseSocketSlot(g_server.listener);
     CloseClient("server");
     StopStandard();
+    StopSmtp();
     if (WSACleanup() != 0) SocketError("WinSock DLL not terminated.");
     PostQuitMessage(0);
     return 0;
@@ -147,6 +149,7 @@ void ResetServerState() {
     ResetLog();
     ResetEngine();
     ResetStandard();
+    ResetSmtp();
 }
 
 LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -155,7 +158,8 @@ LRESULT CALLBACK ServerWindowProc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_DESTROY:     return OnDestroy();
     case WM_COMMAND:     return OnCommand(hwnd, LOWORD(wp));
     case WM_TIMER:       return OnTimer(wp);
-    case WM_SOCKETEVENT: return OnStandardEvent(static_cast<SOCKET>(wp), lp) ? 0 : OnSocketEvent(hwnd, wp, lp);
+    case WM_SOCKETEVENT: return OnStandardEvent(static_cast<SOCKET>(wp), lp) || OnSmtpEvent(static_cast<SOCKET>(wp), lp)
+                                    ? 0 : OnSocketEvent(hwnd, wp, lp);
     default:             return DefWindowProcA(hwnd, msg, wp, lp);
     }
 }

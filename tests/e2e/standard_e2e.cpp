@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -119,8 +120,8 @@ protected:
         char uid[pop3::MAX_UID_LEN + 1], host[256] = "";
         pop3::MakeUid(name.c_str(), uid);
         gethostname(host, sizeof host);
-        pop3::Renderer r;
-        pop3::Begin(r, pop3::LetterMeta{static_cast<long long>(st.st_mtime), uid, host}, -1);
+        pop3::Renderer r;   // no SMTP listener here: no made-up From:
+        pop3::Begin(r, pop3::LetterMeta{static_cast<long long>(st.st_mtime), uid, host, nullptr}, -1);
         std::string out(file.size() * 2 + 2048, '\0');
         std::size_t used = 0, n = pop3::Feed(r, reinterpret_cast<const unsigned char*>(file.data()), file.size(),
                                              &used, reinterpret_cast<unsigned char*>(&out[0]), out.size());

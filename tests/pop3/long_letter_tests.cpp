@@ -153,11 +153,12 @@ TEST(LongLetters, LongSubjectsFoldOrEncodeWithinTheLineWidths) {
 }
 
 TEST(LongLetters, LargestSynthesisedHeadersFitWhole) {
-    const std::string uid(70, 'U'), host(400, 'h');
-    const LetterMeta meta = {1700000000, uid.c_str(), host.c_str()};
+    const std::string uid(70, 'U'), host(400, 'h'), domain(400, 'd');
+    const LetterMeta meta = {1700000000, uid.c_str(), host.c_str(), domain.c_str()};
     std::string cyr(250, '\xc6');
     std::string got = Render("0" + cyr + "\nx", -1, 4096, 4096, meta);
     EXPECT_NE(std::string::npos, got.find("\r\nMessage-ID: <" + uid + "@" + std::string(MAX_HOST, 'h') + ">\r\n"));
+    EXPECT_NE(std::string::npos, got.find("?=\r\n <postmaster@" + std::string(MAX_HOST, 'd') + ">\r\n"));
     EXPECT_EQ(cyr.substr(0, 200), DecodeWords(SubjectOf(got)));
     EXPECT_EQ("Content-Transfer-Encoding: 8bit\r\n\r\n" + cyr + "\r\nx\r\n",
               got.substr(got.find("Content-Transfer-Encoding")));

@@ -12,11 +12,12 @@ using namespace pop3;
 namespace {
 
 const long long kTime = 1700000000;        // Tue, 14 Nov 2023 22:13:20 +0000
-const LetterMeta kMeta = {kTime, "001.msg", "mail.local"};
+const LetterMeta kMeta = {kTime, "001.msg", "mail.local", "office.local"};
 
 // The headers a letter without its own gets, around the given Subject lines.
 std::string Synth(const std::string& subject) {
-    return "Date: Tue, 14 Nov 2023 22:13:20 +0000\r\n" + subject +
+    return "Date: Tue, 14 Nov 2023 22:13:20 +0000\r\n"
+           "From: =?windows-1251?B?z+7r7ubl7e4g4iD/+ejqIPHl8OLl8O7s?=\r\n <postmaster@office.local>\r\n" + subject +
            "Message-ID: <001.msg@mail.local>\r\n"
            "MIME-Version: 1.0\r\n"
            "Content-Type: text/plain; charset=windows-1251\r\n"
