@@ -298,9 +298,12 @@ void DoMail(Mailer& t, const smtp::Command& c) {
 
 // A recipient refused: logged with what was asked for, cut to a readable length.
 void RefuseRecipient(Mailer& t, const smtp::Command& c, const char* reason, const char* reply) {
+    const char* from = c.args;
+    std::size_t len = c.args_len;
+    if (len >= 3 && (from[0] | 0x20) == 't' && (from[1] | 0x20) == 'o' && from[2] == ':') from += 3, len -= 3;
     char to[128];
-    std::size_t n = c.args_len < sizeof to - 1 ? c.args_len : sizeof to - 1;
-    std::memcpy(to, c.args, n);
+    std::size_t n = len < sizeof to - 1 ? len : sizeof to - 1;
+    std::memcpy(to, from, n);
     to[n] = '\0';
     LogLine(logsrc::SMTP, t.conn.address, "refused").Text("reason", reason).Text("from", t.sender).Text("to", to).Write();
     Bad(t, reply);

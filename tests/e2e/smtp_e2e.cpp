@@ -30,7 +30,7 @@ protected:
         ASSERT_FALSE(e2e::Listening(2525)) << "something else listens on port 2525";
         ASSERT_TRUE(e2e::WriteFile(q.dir / "Users.db", e2e::UserBytes("ivan", "pw1", 1) + e2e::UserBytes("maria", "pw2", 1)));
         ASSERT_TRUE(e2e::WriteFile(q.dir / "Quorrel.ini", "[POP3]\r\nPort=1110\r\n[SMTP]\r\nPort=2525\r\n"
-                                                          "Domain=office.local\r\nPerAddress=8\r\n"));
+                                                          "Domain=office.local\r\nPerAddress=8\r\n[Log]\r\nEnabled=1\r\n"));
         for (const char* u : {"ivan", "maria"}) e2e::MakeDir(q.dir / u);
         ASSERT_TRUE(q.Launch());
         q.Command(IDM_START);
@@ -72,6 +72,16 @@ TEST_F(SmtpE2E, MsmtpSendsAndFetchmailBringsItBack) {
     for (char c : stored) unix_lines += c == '\r' ? "" : std::string(1, c);
     EXPECT_EQ(unix_lines, e2e::ReadFile(mbox)) << log;
     EXPECT_TRUE(Letters().empty()) << "fetched and deleted";
+
+    // The log tells the delivery and a relay attempt apart.
+    Shell("curl -sS --max-time 20 smtp://127.0.0.1:2525 --mail-from ivan@office.local --mail-rcpt x@other.example -T " +
+          Put("r.eml", msg));
+    std::vector<std::string> logs = e2e::ListDir(q.dir / "Logs");
+    ASSERT_EQ(1u, logs.size());
+    std::string lines = e2e::ReadFile(q.dir / ("Logs/" + logs[0]));
+    EXPECT_NE(std::string::npos, lines.find(" SMTP 127.0.0.1 delivered from=ivan@office.local to=maria size=" +
+                                            std::to_string(msg.size()) + "\r\n")) << lines;
+    EXPECT_NE(std::string::npos, lines.find(" SMTP 127.0.0.1 refused reason=relay from=ivan@office.local to=<x@other.example>\r\n")) << lines;
 }
 
 // Cyrillic in UTF-8 and in windows-1251 by curl, an attachment by swaks, eight curl senders at once:
