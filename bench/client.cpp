@@ -19,7 +19,8 @@
 //        the work at scale, Quorrel's standard listener and the POP3 reference side by side in R
 //        interleaved rounds: RETR of big letters, LIST + UIDL and PASS + STAT of 1,000 letters,
 //        clients at once, the dialect's session under load, the window's longest wait (read from
-//        PROBE, written by qstart.exe --probe); servers given as NAME,KIND,PORT
+//        PROBE, written by qstart.exe --probe); servers given as NAME,KIND,PORT; with one of KIND
+//        "smtp" (Quorrel's SMTP listener) also deliveries by 1 and 8 senders at once
 //
 // A session is: connect and read the greeting, USER, PASS, STAT, LIST, RETR 1 to 15, QUIT, then
 // wait for the server to close and close.  Each step is timed on CLOCK_MONOTONIC; every read is
@@ -635,6 +636,7 @@ struct Cell {
 struct ScaleContext {
     std::string data, maildir;
     int dialect_port;
+    int smtp_port = 0;   // Quorrel's SMTP listener; 0: the deliveries are left out
 };
 
 // The mailbox of "many" as never seen: Quorrel's letters get a new write time (its kept counts no
@@ -786,6 +788,106 @@ double LongestWait(const std::string& probe, const std::vector<std::pair<long lo
     return worst;
 }
 
+// ---- SMTP deliveries ---------------------------------------------------------------------------
+
+// One reply of an SMTP server, its lines read to the last ("ddd " rather than "ddd-"); true when
+// its code is `code`.
+bool SmtpReply(int fd, std::string& buf, const char* code) {
+    buf.clear();
+    char b[4096];
+    for (;;) {
+        std::size_t line = buf.empty() ? std::string::npos : buf.rfind("\r\n", buf.size() - 3);
+        line = line == std::string::npos ? 0 : line + 2;
+        if (buf.size() >= 2 && buf.compare(buf.size() - 2, 2, "\r\n") == 0 && buf.size() - line >= 6 && buf[line + 3] == ' ')
+            return buf.compare(line, 3, code) == 0;
+        ssize_t k = recv(fd, b, sizeof b, 0);
+        if (k <= 0) return false;
+        buf.append(b, static_cast<std::size_t>(k));
+    }
+}
+
+// A small letter of about 2 KB in CR LF lines, no line starting with a dot.
+const std::string& SmtpLetter() {
+    static const std::string letter = [] {
+        std::string t = "From: sender@example.org\r\nTo: reader\r\nSubject: a small letter\r\n\r\n";
+        const std::string line = "The quick brown fox jumps over the lazy dog, 0123456789, again and again.\r\n";
+        while (t.size() + line.size() <= 2048) t += line;
+        return t;
+    }();
+    return letter;
+}
+
+// One delivery, one conversation: the greeting, EHLO, MAIL FROM, RCPT TO `user` at the domain the
+// greeting names, DATA, the letter and the final dot, QUIT and its 221.
+bool Deliver(int port, const std::string& user) {
+    int fd = Connect(port);
+    if (fd < 0) return false;
+    std::string r;
+    auto ask = [&](const std::string& line, const char* code) {
+        return SendAll(fd, line.data(), line.size()) && SmtpReply(fd, r, code);
+    };
+    bool ok = SmtpReply(fd, r, "220");
+    std::string domain;
+    if (ok) {
+        std::size_t end = r.find(' ', 4);
+        domain = r.substr(4, end == std::string::npos ? 0 : end - 4);
+        ok = !domain.empty();
+    }
+    ok = ok && ask("EHLO bench.client\r\n", "250") && ask("MAIL FROM:<sender@example.org>\r\n", "250") &&
+         ask("RCPT TO:<" + user + "@" + domain + ">\r\n", "250") && ask("DATA\r\n", "354") &&
+         ask(SmtpLetter() + ".\r\n", "250") && ask("QUIT\r\n", "221");
+    close(fd);
+    return ok;
+}
+
+// The letters delivered to the senders' mailboxes go after each row: every *.msg that the data
+// folder did not start with, so the folders stay as the other rows know them.
+void DropDelivered(const std::string& data, int senders) {
+    for (int k = 0; k < senders; ++k) {
+        char name[16];
+        std::snprintf(name, sizeof name, "c%02d", k % SCALE_CLIENTS + 1);
+        std::string box = data + "/" + name;
+        DIR* d = opendir(box.c_str());
+        if (!d) continue;
+        std::vector<std::string> gone;
+        while (dirent* e = readdir(d)) {
+            std::string f = e->d_name;
+            if (f.size() < 4 || f.compare(f.size() - 4, 4, ".msg") != 0) continue;
+            int n = 0;
+            char tail = 0;
+            bool original = std::sscanf(f.c_str(), "%4d.ms%c", &n, &tail) == 2 && f.size() == 8 && n >= 1 && n <= LETTERS;
+            if (!original) gone.push_back(box + "/" + f);
+        }
+        closedir(d);
+        for (const std::string& f : gone) unlink(f.c_str());
+    }
+}
+
+// `senders` at once, each delivering `per_sender` letters to its own user (sender k to c<k+1>).
+void DeliveriesRow(const ScaleContext& ctx, int senders, int per_sender, Cell& cell) {
+    std::vector<std::vector<double>> got(static_cast<std::size_t>(senders));
+    std::vector<int> failed(static_cast<std::size_t>(senders), 0);
+    long long a = Now();
+    std::vector<std::thread> threads;
+    for (int k = 0; k < senders; ++k)
+        threads.emplace_back([&, k] {
+            char name[16];
+            std::snprintf(name, sizeof name, "c%02d", k % SCALE_CLIENTS + 1);
+            for (int i = 0; i < per_sender; ++i) {
+                long long b = Now();
+                if (Deliver(ctx.smtp_port, name)) got[static_cast<std::size_t>(k)].push_back(Us(Now() - b));
+                else ++failed[static_cast<std::size_t>(k)];
+            }
+        });
+    for (std::thread& th : threads) th.join();
+    cell.wall_us += Us(Now() - a);
+    for (int k = 0; k < senders; ++k) {
+        cell.us.insert(cell.us.end(), got[static_cast<std::size_t>(k)].begin(), got[static_cast<std::size_t>(k)].end());
+        cell.failures += failed[static_cast<std::size_t>(k)];
+    }
+    DropDelivered(ctx.data, senders);
+}
+
 int Scale(int rounds, const ScaleContext& ctx, const std::string& probe, const std::vector<Target>& targets) {
     struct Row {
         std::string label;
@@ -807,6 +909,13 @@ int Scale(int rounds, const ScaleContext& ctx, const std::string& probe, const s
         {"session, 8 loop", [&](const Target& t, int, Cell& c) { UnderLoadRow(ctx, t, 8, 30, c); }, false, true},
     };
     std::vector<std::vector<Cell>> cells(rows.size(), std::vector<Cell>(targets.size()));
+    // Quorrel's SMTP listener alone (the reference has none), after the other rows of each round.
+    struct SmtpRow {
+        const char* label;
+        int senders, per_sender;
+    };
+    const std::vector<SmtpRow> smtp_rows = {{"1 sender", 1, 100}, {"8 senders", 8, 25}};
+    std::vector<Cell> smtp_cells(smtp_rows.size());
     long long begun = Now();
     for (int round = 0; round < rounds; ++round) {
         for (std::size_t r = 0; r < rows.size(); ++r)
@@ -817,6 +926,11 @@ int Scale(int rounds, const ScaleContext& ctx, const std::string& probe, const s
                 rows[r].run(targets[j], round, cell);
                 cell.spans.emplace_back(from, WallMs());
             }
+        for (std::size_t r = 0; ctx.smtp_port && r < smtp_rows.size(); ++r) {
+            long long from = WallMs();
+            DeliveriesRow(ctx, smtp_rows[r].senders, smtp_rows[r].per_sender, smtp_cells[r]);
+            smtp_cells[r].spans.emplace_back(from, WallMs());
+        }
         std::fprintf(stderr, "scale round %d of %d done, %.0f s\n", round + 1, rounds, (Now() - begun) / 1e9);
     }
 
@@ -862,9 +976,25 @@ int Scale(int rounds, const ScaleContext& ctx, const std::string& probe, const s
             std::printf("%-18s %21.2f x      %21.2f x   (slowed: under load over idle)\n", "  slowed",
                         Percentile(cells[r][0].us, 0.5) / 1000 / idle[0], Percentile(cells[r][1].us, 0.5) / 1000 / idle[1]);
     }
+    if (ctx.smtp_port) {
+        std::printf("\nSMTP deliveries, Quorrel alone: one conversation per letter of %zu bytes (EHLO, MAIL, one RCPT,\n"
+                    "DATA, the letter and the dot, QUIT), each sender to a mailbox of its own, emptied after the row;\n"
+                    "deliveries per second, and one delivery's milliseconds, median / p99\n\n",
+                    SmtpLetter().size());
+        std::printf("%-18s %12s %20s %10s %10s\n", "senders", "per second", "ms median / p99", "window ms", "failed");
+        for (std::size_t r = 0; r < smtp_rows.size(); ++r) {
+            const Cell& c = smtp_cells[r];
+            failures += c.failures;
+            double per_s = c.wall_us > 0 ? 1e6 * static_cast<double>(c.us.size()) / c.wall_us : 0;
+            std::printf("%-18s %10.1f/s %9.2f / %8.2f %10.1f %10d\n", smtp_rows[r].label, per_s,
+                        Percentile(c.us, 0.5) / 1000, Percentile(c.us, 0.99) / 1000, LongestWait(probe, c.spans) / 1000,
+                        c.failures);
+        }
+    }
     std::vector<std::pair<long long, long long>> all;
     for (const auto& row : cells)
         for (const Cell& c : row) all.insert(all.end(), c.spans.begin(), c.spans.end());
+    for (const Cell& c : smtp_cells) all.insert(all.end(), c.spans.begin(), c.spans.end());
     double wait = LongestWait(probe, all);
     std::printf("\nQuorrel's window, longest wait over the whole run: %.1f ms\n", wait / 1000);
     return failures ? 1 : 0;
@@ -893,6 +1023,7 @@ int main(int argc, char** argv) {
             int port = 0;
             if (std::sscanf(argv[k], "%63[^,],%15[^,],%d", name, kind, &port) != 3) return 2;
             if (std::strcmp(kind, "frames") == 0) ctx.dialect_port = port;
+            else if (std::strcmp(kind, "smtp") == 0) ctx.smtp_port = port;
             else targets.push_back({name, std::strncmp(name, "Quorrel", 7) == 0, port});
         }
         if (targets.empty() || rounds <= 0) return 2;

@@ -15,7 +15,8 @@
 #   --starts K                start Quorrel K times to time its window and Start (default 5)
 #   --no-dovecot              leave the POP3 reference out (and do not install it)
 #   --scale-rounds S          S interleaved rounds of the work at scale, Quorrel's standard listener
-#                             beside the POP3 reference (default 3); --no-scale leaves it out
+#                             beside the POP3 reference, and SMTP deliveries by 1 and 8 senders to
+#                             Quorrel alone (default 3); --no-scale leaves it out
 #
 # As root every run gets a network namespace of its own (loopback only; port 110 stays free
 # for everybody else), and the Wine prefix's wineserver is started inside it.  Everything runs
@@ -97,7 +98,7 @@ if [ -z "$inside" ]; then
 fi
 
 # ---- inside: the servers, the timings -------------------------------------------------------
-QUORREL_PORT=110 WIN32_PORT=1101 NATIVE_PORT=1102 POP3_PORT=1103 STANDARD_PORT=1104
+QUORREL_PORT=110 WIN32_PORT=1101 NATIVE_PORT=1102 POP3_PORT=1103 STANDARD_PORT=1104 SMTP_PORT=2525
 client="$bench/native/bench_client"
 data="$bench/data"
 prefix="$bench/wine/prefix"
@@ -155,7 +156,9 @@ scale_data="$bench/scale-data"
 rm -rf "$scale_data"
 if [ "$scale" -gt 0 ]; then
     "$client" make-scale "$scale_data"
-    printf '[POP3]\r\nPort=%s\r\nPerAddress=32\r\n' $STANDARD_PORT >"$scale_data/Quorrel.ini"
+    # Its SMTP listener too, for the deliveries of 1 and 8 senders at once (all from 127.0.0.1).
+    printf '[POP3]\r\nPort=%s\r\nPerAddress=32\r\n[SMTP]\r\nPort=%s\r\nDomain=bench.local\r\nPerAddress=16\r\n' \
+        $STANDARD_PORT $SMTP_PORT >"$scale_data/Quorrel.ini"
 fi
 
 # The prefix is created on first use (about 15 s); its wineserver starts here, inside the
@@ -285,6 +288,7 @@ if [ "$scale" -gt 0 ]; then
     echo
     echo "== The work at scale: Quorrel's standard listener beside dovecot (when it runs), interleaved"
     echo "(big: letters of 10 KB, 1 MB, 20 MB; many: 1,000 letters of 100 KB; c01..c18 for the clients at once)"
+    echo "(then Quorrel's SMTP listener on port $SMTP_PORT alone: deliveries by 1 and 8 senders to c01..c08)"
     # The Quorrel of the sessions ends (the benchmark started it); one starts on the scale data.
     kill "$quorrel_pid" 2>/dev/null || true
     i=0
@@ -293,7 +297,8 @@ if [ "$scale" -gt 0 ]; then
     timeout 300 $wine_run "$bench/win/qstart.exe" "$exe" 1 >"$bench/scale-start.raw" 2>/dev/null || true
     cd "$top"
     echo "Quorrel on the scale data: $(tr -d '\r' <"$bench/scale-start.raw")"
-    listening $QUORREL_PORT 10 && listening $STANDARD_PORT 10 || { echo "Quorrel does not listen" >&2; exit 1; }
+    listening $QUORREL_PORT 10 && listening $STANDARD_PORT 10 && listening $SMTP_PORT 10 ||
+        { echo "Quorrel does not listen" >&2; exit 1; }
     # The window's waits: qstart.exe --probe times an empty message to Quorrel's window meanwhile.
     probe="$bench/probe.txt"
     rm -f "$probe"
@@ -303,7 +308,8 @@ if [ "$scale" -gt 0 ]; then
     sleep 2
     start=$(date +%s)
     timeout 3600 "$client" scale --rounds "$scale" "$scale_data" "$bench/dovecot" "$probe" \
-        "Quorrel-standard,pop3,$STANDARD_PORT" ${pop3:+"$(echo "$pop3" | cut -d, -f1-3)"} "Quorrel,frames,$QUORREL_PORT"
+        "Quorrel-standard,pop3,$STANDARD_PORT" ${pop3:+"$(echo "$pop3" | cut -d, -f1-3)"} "Quorrel,frames,$QUORREL_PORT" \
+        "Quorrel-smtp,smtp,$SMTP_PORT"
     kill "$probe_pid" 2>/dev/null || true
     echo "The work at scale took $(($(date +%s) - start)) s."
 fi
