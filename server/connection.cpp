@@ -1,6 +1,7 @@
 // The connection mechanics shared by the server's listeners.
 #include "connection.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include "log.h"
@@ -27,6 +28,9 @@ const char kIniFile[] = ".\\Quorrel.ini";
 
 // Every open connection, whatever its listener, for the sweep and the counts.
 Connection* s_open[MAX_OPEN];
+
+// Empties a record up to its buffers.
+void ResetRecord(Connection& c) { std::memset(static_cast<void*>(&c), 0, offsetof(Connection, in)); }
 
 // `t` has come, on a clock that wraps every 49 days.
 bool Reached(DWORD now, DWORD t) { return static_cast<LONG>(now - t) >= 0; }
@@ -119,7 +123,7 @@ SOCKET AcceptPending(SOCKET listener, sockaddr_in* peer, int* taken) {
 
 void BeginConnection(Connection& c, SOCKET s, Listener kind, const sockaddr_in& peer, unsigned login_seconds,
                      unsigned idle_seconds) {
-    std::memset(static_cast<void*>(&c), 0, sizeof c);
+    ResetRecord(c);
     c.socket = s;
     c.kind = kind;
     c.address = peer.sin_addr.s_addr;
@@ -139,7 +143,7 @@ bool EndConnection(Connection& c) {
     if (c.socket != INVALID_SOCKET) ok = closesocket(c.socket) != SOCKET_ERROR;
     for (Connection*& slot : s_open)
         if (slot == &c) slot = nullptr;
-    std::memset(static_cast<void*>(&c), 0, sizeof c);
+    ResetRecord(c);
     c.socket = INVALID_SOCKET;
     c.user = -1;
     return ok;

@@ -16,7 +16,7 @@
 
 constexpr std::size_t IN_ROOM = 1024;
 // A reply of a few lines goes out in one send; a big letter in pieces of this size.
-constexpr std::size_t OUT_ROOM = 64 * 1024;
+constexpr std::size_t OUT_ROOM = 256 * 1024;
 
 // Which listener a connection came from; the per-address limits count each on its own.
 enum class Listener { Dialect, Pop3, Smtp };
@@ -28,10 +28,8 @@ struct Connection {
     SOCKET socket = INVALID_SOCKET;
     Listener kind;
     unsigned long address;         // the peer's IPv4 address, network byte order
-    unsigned char in[IN_ROOM];     // received and not yet taken
-    std::size_t in_len;
-    unsigned char out[OUT_ROOM];   // to send
-    std::size_t out_len, out_sent;
+    std::size_t in_len;            // bytes of `in`
+    std::size_t out_len, out_sent; // bytes of `out`; of them sent
     bool write_events;             // FD_WRITE was asked for, once a send would have blocked
     bool peer_closed;              // FD_CLOSE came: read on until the socket says it is at its end
     bool at_end;                   // the peer sends no more; what it sent before is still answered
@@ -49,6 +47,10 @@ struct Connection {
     bool held;                     // a PASS waits for held_until before it is answered
     DWORD held_until;
     int bad_commands;
+    // The buffers come last: a record is reset up to them, so that the pages of a buffer are
+    // touched only by a connection that uses them.
+    unsigned char in[IN_ROOM];     // received and not yet taken
+    unsigned char out[OUT_ROOM];   // to send
 };
 
 // ---- listening and accepting ---------------------------------------------------------------

@@ -29,7 +29,7 @@
 namespace {
 
 // A letter is read in pieces of this size: under Wine every read has a price of its own.
-constexpr std::size_t FILE_CHUNK = 64 * 1024;
+constexpr std::size_t FILE_CHUNK = 256 * 1024;
 // One event's turn of a conversation: so many rounds (a command and its reply, or a piece of one)
 // and so many bytes sent or counted, whichever ends first.  Then it lets the others, the dialect's
 // connection and the window have theirs, and comes back behind them.
