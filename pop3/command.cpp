@@ -54,8 +54,6 @@ CommandLine BadArgs(Verb verb) {
 
 }  // namespace
 
-const char* VerbWord(Verb verb) { return kWords[static_cast<int>(verb)]; }
-
 bool ParseNumber(const char* text, unsigned long* out) {
     if (!text || !*text) return false;
     unsigned long long value = 0;

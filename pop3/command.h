@@ -48,9 +48,6 @@ bool ParseNumber(const char* text, unsigned long* out);
 // Reads one line without its line end; `line` need not be NUL-terminated and may hold NULs.
 CommandLine ParseCommand(const char* line, std::size_t len);
 
-// The keyword of a verb in capitals ("RETR"); "" for Verb::Unknown.
-const char* VerbWord(Verb verb);
-
 // ---- cutting received bytes into lines ----------------------------------------------------------
 
 // A line ends at LF; a CR just before the LF belongs to the line end (a bare CR elsewhere is an

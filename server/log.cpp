@@ -81,8 +81,6 @@ void ReadLogSettings(bool at_start) {
     else s_log.swept_day = now.wDay, s_log.swept_month = now.wMonth, s_log.swept_year = now.wYear;
 }
 
-bool LogEnabled() { return s_log.enabled; }
-
 void LogNewDay() {
     if (!s_log.enabled) return;
     SYSTEMTIME now;

@@ -28,7 +28,6 @@ constexpr const char* SMTP = "SMTP";
 
 // Reads the [Log] section; at Start it also deletes the files older than Keep days.
 void ReadLogSettings(bool at_start);
-bool LogEnabled();
 // Called by the sweep: after midnight, the files past Keep go.
 void LogNewDay();
 
