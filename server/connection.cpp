@@ -2,6 +2,7 @@
 #include "connection.h"
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
 
 #include "log.h"
@@ -89,6 +90,15 @@ ListenFault OpenListener(unsigned short port, SOCKET* out) {
     }
     *out = s;
     return ListenFault::None;
+}
+
+bool OpenExtraListener(unsigned short port, SOCKET* out) {
+    if (OpenListener(port, out) == ListenFault::None) return true;
+    LogLine(logsrc::SERVER, 0, "bind-failed").Number("port", port).Write();
+    char text[64];
+    std::snprintf(text, sizeof text, "Socket don't bind port %u.", port);
+    SocketError(text);
+    return false;
 }
 
 SOCKET AcceptPending(SOCKET listener, sockaddr_in* peer, int* taken) {

@@ -59,6 +59,9 @@ enum class ListenFault { None, Socket, Bind, Listen, Select };
 // A socket listening on `port` of every address, its events sent to the main window; *out is
 // INVALID_SOCKET on a fault, and nothing is left open.
 ListenFault OpenListener(unsigned short port, SOCKET* out);
+// A listener beside the dialect's: on any fault the log says bind-failed and a "Socket Error!"
+// box names the port ("Socket don't bind port N."), and the other listeners go on.  False then.
+bool OpenExtraListener(unsigned short port, SOCKET* out);
 // Accepts the next pending connection: its events (read and close) go to the main window, it is
 // probed while idle so that a peer that vanished is found, and its replies go out without waiting
 // for the peer's acknowledgements.  INVALID_SOCKET when none is left.  Called in a loop at each

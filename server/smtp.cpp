@@ -508,14 +508,7 @@ unsigned short StartSmtp() {
     s_settings.idle_seconds = IniNumber("SMTP", "IdleSeconds", 300);
     s_settings.per_address = static_cast<int>(IniNumber("SMTP", "PerAddress", 6));
     if (s_settings.per_address == 0) s_settings.per_address = 6;
-    if (OpenListener(s_settings.port, &s_listener) != ListenFault::None) {
-        LogLine(logsrc::SERVER, 0, "bind-failed").Number("port", port).Write();
-        char text[64];
-        std::snprintf(text, sizeof text, "Socket don't bind port %u.", port);
-        SocketError(text);
-        return 0;
-    }
-    return s_settings.port;
+    return OpenExtraListener(s_settings.port, &s_listener) ? s_settings.port : 0;
 }
 
 void DropSmtpSessions() {

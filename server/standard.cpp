@@ -662,14 +662,7 @@ unsigned short StartStandard() {
     if (std::strcmp(host, s_host_name) != 0 || std::strcmp(domain, s_domain) != 0) s_counted.clear();
     std::strcpy(s_host_name, host);
     std::strcpy(s_domain, domain);
-    if (OpenListener(port, &g_server.standard_listener) != ListenFault::None) {
-        LogLine(logsrc::SERVER, 0, "bind-failed").Number("port", port).Write();
-        char text[64];
-        std::snprintf(text, sizeof text, "Socket don't bind port %u.", port);
-        SocketError(text);
-        return 0;
-    }
-    return port;
+    return OpenExtraListener(port, &g_server.standard_listener) ? port : 0;
 }
 
 void DropSessions() {
